@@ -1,0 +1,55 @@
+#pragma once
+// AssocLayout: every key path and value name of the association data, built in one place.
+
+#include <string>
+#include <string_view>
+
+namespace kestrova::layout {
+
+// Paths are plain concatenations with no escaping: a backslash inside an extension, ProgID
+// or verb addresses a deeper key, which the program relies on. The letter case below is
+// the shell's own and is kept exactly: "Shell" under file types but "shell" under "*", a
+// command key read as "Command" but created as "command". They meet only because the store
+// matches names without regard to case.
+
+// Under HKEY_CLASSES_ROOT.
+inline constexpr char RootPath[] = "\\";  // the root itself
+inline constexpr char ContentTypeDatabaseKey[] = "\\MIME\\Database\\Content Type";
+inline constexpr char ContextMenuKey[] = "\\*\\shell\\Velmora";
+inline constexpr char ContextMenuCommandKey[] = "\\*\\shell\\Velmora\\command";
+
+// Under HKEY_CURRENT_USER: the program's own settings.
+inline constexpr char SettingsKey[] = "\\SOFTWARE\\Quorbel\\Kestrova";
+
+// Value names.
+inline constexpr char DefaultValueName[] = "";
+inline constexpr char ContentTypeName[] = "Content Type";
+inline constexpr char EditFlagsName[] = "EditFlags";
+inline constexpr char AlwaysShowExtName[] = "AlwaysShowExt";
+inline constexpr char BrowserFlagsName[] = "BrowserFlags";
+inline constexpr char HelpUrlName[] = "HelpURL";
+
+// `ext` is the extension without its dot.
+std::string ExtKey(std::string_view ext);
+std::string ProgIdKey(std::string_view progId);
+std::string DefaultIconKey(std::string_view progId);
+std::string ShellKey(std::string_view progId);
+std::string VerbKey(std::string_view progId, std::string_view verb);
+// The command key as every reader names it.
+std::string VerbCommandKey(std::string_view progId, std::string_view verb);
+// The command key as the new-action step creates it.
+std::string NewVerbCommandKey(std::string_view progId, std::string_view verb);
+std::string DdeExecKey(std::string_view progId, std::string_view verb);
+std::string DdeApplicationKey(std::string_view progId, std::string_view verb);
+std::string DdeTopicKey(std::string_view progId, std::string_view verb);
+std::string DdeIfExecKey(std::string_view progId, std::string_view verb);
+
+// Full key names handed to the registry editor's export before a change.
+std::string ExtBackupKey(std::string_view ext);
+std::string ProgIdBackupKey(std::string_view progId);
+
+// Whether a subkey name of the root is offered as a file type: not an extension (leading
+// "."), not the all-files key "*", and not empty.
+bool IsFileTypeName(std::string_view name);
+
+}  // namespace kestrova::layout
