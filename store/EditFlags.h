@@ -27,9 +27,7 @@ struct StoredEditFlags {
   static StoredEditFlags FromBytes(std::span<const std::uint8_t> bytes) {
     return {ValueKind::Binary, bytes, 0};
   }
-  static StoredEditFlags FromNumber(std::uint32_t number) {
-    return {ValueKind::Dword, {}, number};
-  }
+  static StoredEditFlags FromNumber(std::uint32_t number) { return {ValueKind::Dword, {}, number}; }
 };
 
 // The flags value: a 32-bit number, or the too-large mark for a byte string that does not
@@ -48,6 +46,7 @@ struct EditFlagRow {
 // The named flags, in the order of the Edit Flags dialog's rows. 0x4000, 0x80000 and the
 // bits above 0x100000 have no row.
 inline constexpr std::size_t EditFlagRowCount = 19;
+// clang-format off
 inline constexpr std::array<EditFlagRow, EditFlagRowCount> EditFlagTable{{
     {"FTA_Exclude", 0x1},
     {"FTA_Show", 0x2},
@@ -69,6 +68,7 @@ inline constexpr std::array<EditFlagRow, EditFlagRowCount> EditFlagTable{{
     {"FTA_AlwaysShowExt", 0x40000},
     {"FTA_NoRecentDocs", 0x100000},
 }};
+// clang-format on
 
 // Values above this are not translated at all. It is FTA_NoRecentDocs itself, so that flag
 // decodes only when it is the only bit set.

@@ -37,7 +37,8 @@ TEST(EditFlags, NumberFormIsEightDigitsMostSignificantFirst) {
   EXPECT_EQ(FormatEditFlags(StoredEditFlags::FromNumber(0)), "00000000");
   EXPECT_EQ(FormatEditFlags(StoredEditFlags::FromNumber(0xFFFFFFFF)), "FFFFFFFF");
   EXPECT_EQ(FormatEditFlags(StoredEditFlags::FromNumber(0xABC)), "00000ABC");
-  EXPECT_EQ(EditFlagsValue(StoredEditFlags::FromNumber(0xFFFFFFFF)), (FlagsValue{0xFFFFFFFF, false}));
+  EXPECT_EQ(EditFlagsValue(StoredEditFlags::FromNumber(0xFFFFFFFF)),
+            (FlagsValue{0xFFFFFFFF, false}));
 }
 
 TEST(EditFlags, ByteFormKeepsStoredOrderButReadsFirstByteLeastSignificant) {
