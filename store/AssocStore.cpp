@@ -38,9 +38,11 @@ ValueKind KindOfType(uint32_t type) {
 AssocStore::AssocStore(Access access) : AssocStore(AcquireEngine(), access) {}
 
 AssocStore::AssocStore(std::shared_ptr<RegistryEngine> engine, Access access)
-    : m_engine(std::move(engine)), m_access(access) {}
+    : m_engine(std::move(engine)), m_access(access) {
+  m_engine->HoldSnapshot();
+}
 
-AssocStore::~AssocStore() = default;
+AssocStore::~AssocStore() { m_engine->ReleaseSnapshot(); }
 
 void AssocStore::SetRoot(RootKey root) {
   if (root == m_root) return;

@@ -94,6 +94,11 @@ class RegistryEngine {
   // False when there is no such value. Throws StoreError when the store refuses the write.
   virtual bool DeleteValue(KeyRef key, std::string_view name) = 0;
 
+  // While held (by each AssocStore alive), consecutive reads may share one snapshot; any
+  // write or transaction ends it. Engines without such batching ignore these.
+  virtual void HoldSnapshot() {}
+  virtual void ReleaseSnapshot() {}
+
   // Transactions nest; only the outermost one reaches the file. A write transaction takes
   // the store's write lock at once, so that it never fails half-way for a busy store.
   virtual void Begin(bool write) = 0;

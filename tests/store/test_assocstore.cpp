@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "store/AssocStore.h"
+#include "platform/SqliteStore.h"
 #include "tests/support/TestStore.h"
 
 namespace kestrova {
@@ -334,6 +335,35 @@ TEST_F(AssocStoreTest, ReadOnlyStoreOpensAndReadsButNeverWrites) {
   EXPECT_THROW(r->PutText("", "changed"), ERegistryException);
   EXPECT_FALSE(r->RemoveValue(""));
   EXPECT_EQ(r->GetText(""), "icofile");
+}
+
+}  // namespace
+}  // namespace kestrova
+
+namespace kestrova {
+namespace {
+
+// Stores alive together on one thread share a connection: each sees the other's writes at
+// once, and a write is on disk when the call returns, whatever other store is alive.
+TEST_F(AssocStoreTest, StoresAliveTogetherSeeEachOthersWrites) {
+  auto reader = Classes();
+  ASSERT_TRUE(reader->OpenPath("\\.txt", true));
+  EXPECT_EQ(reader->GetText(""), "");
+  {
+    auto writer = Classes();
+    ASSERT_TRUE(writer->OpenPath("\\.txt", false));
+    writer->PutText("", "txtfile");
+    EXPECT_EQ(reader->GetText(""), "txtfile");
+    // Another connection (another process) sees the write while both stores are alive.
+    AssocStore other(OpenSqliteStore(m_store.Path()));
+    other.SetRoot(RootKey::ClassesRoot);
+    ASSERT_TRUE(other.OpenPath("\\.txt", false));
+    EXPECT_EQ(other.GetText(""), "txtfile");
+    other.PutText("", "changed");
+  }
+  EXPECT_EQ(reader->GetText(""), "txtfile");  // its snapshot holds until it writes or ends
+  reader->PutText("Content Type", "text/plain");
+  EXPECT_EQ(reader->GetText(""), "changed");
 }
 
 }  // namespace
