@@ -1,0 +1,46 @@
+#pragma once
+// Writes keys and values as REGEDIT4 text, the form registry editors import.
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "store/RegistryEngine.h"
+
+namespace kestrova {
+
+// Appends `"name"=data` (or `@=data`) and CRLF. Text is quoted when its bytes survive
+// quoting, a DWORD of four bytes is `dword:`, all else hex wrapped as registry editors wrap it.
+void AppendRegValue(std::string& out, std::string_view name, uint32_t type, std::string_view data);
+
+// Writes subtrees depth-first: a key, its values in the engine's order, then its subkeys in
+// the engine's order. Output is handed to the sink in pieces of about 1 MiB.
+class RegExporter {
+ public:
+  using Sink = std::function<void(std::string_view)>;
+  RegExporter(RegistryEngine& engine, Sink sink);
+  // The header line.
+  void Begin();
+  // The key named `path` (its full name, root included) and its whole subtree.
+  void Tree(KeyRef key, std::string_view path);
+  // The last blank line; hands over what is left.
+  void End();
+
+ private:
+  void Walk(KeyRef key, std::size_t depth);
+  void Flush();
+
+  RegistryEngine& m_engine;
+  Sink m_sink;
+  std::string m_out;
+  std::string m_path;
+  // One list of children per level; a deque, so that a deeper level never moves the lists
+  // of the levels still being walked.
+  std::deque<std::vector<ChildKey>> m_levels;
+  std::vector<RegValue> m_values;
+};
+
+}  // namespace kestrova
