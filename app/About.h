@@ -1,0 +1,14 @@
+#pragma once
+// AboutBox: the about box, "About" Kestrova, version 2.0.
+
+#include <QDialog>
+
+namespace kestrova {
+
+class AboutBox : public QDialog {
+  Q_OBJECT
+ public:
+  explicit AboutBox(QWidget* parent = nullptr);
+};
+
+}  // namespace kestrova

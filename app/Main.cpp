@@ -1,0 +1,495 @@
+#include "app/Main.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QScreen>
+
+#include "app/About.h"
+#include "store/AssocLayout.h"
+#include "store/AssocStore.h"
+#include "store/EditFlags.h"
+
+namespace kestrova {
+namespace {
+
+constexpr int kClientWidth = 515;
+constexpr int kClientHeight = 396;
+constexpr int kStatusHeight = 19;
+constexpr int kEditHeight = 21;
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+std::string S(const QString& text) { return text.toStdString(); }
+
+// A box with its label above it, the label announcing the box to screen readers.
+template <typename Box>
+Box* Labelled(QWidget* parent, Box* box, const char* name, const QString& label, int left, int top,
+              int width) {
+  box->setParent(parent);
+  box->setObjectName(name);
+  box->setGeometry(left, top, width, kEditHeight);
+  auto* caption = new QLabel(label, parent);
+  caption->setObjectName(QString(name) + "Label");
+  caption->setGeometry(left, top - 16, width, 14);
+  caption->setBuddy(box);
+  box->setAccessibleName(QString(label).remove('&').remove(':'));
+  return box;
+}
+
+QPushButton* Button(QWidget* parent, const char* name, const QString& caption, int left, int top,
+                    int width = 65, int height = 22) {
+  auto* button = new QPushButton(caption, parent);
+  button->setObjectName(name);
+  button->setGeometry(left, top, width, height);
+  return button;
+}
+
+QCheckBox* Check(QWidget* parent, const char* name, const QString& caption, int left, int top) {
+  auto* box = new QCheckBox(caption, parent);
+  box->setObjectName(name);
+  box->setGeometry(left, top, 169, 17);
+  return box;
+}
+
+QGroupBox* Group(QWidget* parent, const char* name, const QString& caption, int left, int top,
+                 int width, int height) {
+  auto* group = new QGroupBox(caption, parent);
+  group->setObjectName(name);
+  group->setGeometry(left, top, width, height);
+  return group;
+}
+
+QAction* Item(QMenu* menu, const char* name, const QString& caption) {
+  auto* action = menu->addAction(caption);
+  action->setObjectName(name);
+  return action;
+}
+
+}  // namespace
+
+void ClickableImage::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
+    emit clicked();
+  }
+  QLabel::mouseReleaseEvent(event);
+}
+
+void ClickableImage::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Space || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    emit clicked();
+    return;
+  }
+  QLabel::keyPressEvent(event);
+}
+
+struct TForm1::Load {
+  AssocStore store;
+  std::string ext;
+};
+
+TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
+  setObjectName("TForm1");
+  setWindowTitle("Kestrova");
+  BuildControls();
+  BuildMenus();
+  BuildActions();
+  SetTabOrder();
+  Connect();
+  AboutDlg = new AboutBox(this);
+
+  // Fixed border, no maximise; the client area below the menu is 515 by 396.
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                 Qt::MSWindowsFixedSizeDialogHint);
+  const int height = kClientHeight + menuBar()->sizeHint().height();
+  setFixedSize(kClientWidth, height);
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - QPoint(kClientWidth / 2, height / 2));
+  }
+  FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::BuildControls() {
+  auto* client = new QWidget(this);
+  client->setObjectName("Client");
+  setCentralWidget(client);
+
+  ExtensionGroup = Group(client, "ExtensionGroup", "File Extension", 8, 8, 401, 73);
+  Ext = Labelled(ExtensionGroup, new QLineEdit, "Ext", "Extension:", 16, 40, 57);
+  ContentType = Labelled(ExtensionGroup, new QComboBox, "ContentType", "MIME Content Type:", 88, 40, 217);
+  ContentType->setEditable(true);
+  ContentType->setInsertPolicy(QComboBox::NoInsert);
+  SaveExtBtn = Button(ExtensionGroup, "SaveExtBtn", "&Save", 320, 40);
+
+  FileTypeGroup = Group(client, "FileTypeGroup", "File Type", 8, 88, 497, 281);
+  IconGroup = Group(FileTypeGroup, "IconGroup", "Icon", 16, 24, 57, 65);
+  IconGroup->setAlignment(Qt::AlignHCenter);
+  Image1 = new ClickableImage(IconGroup);
+  Image1->setObjectName("Image1");
+  Image1->setGeometry(8, 16, 41, 41);
+  Image1->setAlignment(Qt::AlignCenter);
+  Image1->setCursor(Qt::PointingHandCursor);
+  Image1->setToolTip("Click to change icon");
+  Image1->setFocusPolicy(Qt::StrongFocus);
+  Image1->setAccessibleName("Icon");
+  Image1->setAccessibleDescription("Click to change icon");
+
+  ExtDesc = Labelled(FileTypeGroup, new QLineEdit, "ExtDesc", "ProgID:", 88, 32, 217);
+  ExtDesc->setReadOnly(true);
+  ExtType = Labelled(FileTypeGroup, new QLineEdit, "ExtType", "Description:", 88, 72, 217);
+  ConfirmCB = Check(FileTypeGroup, "ConfirmCB", "Confirm &open after download", 320, 32);
+  AlwaysShowCB = Check(FileTypeGroup, "AlwaysShowCB", "&Always Show Extension", 320, 48);
+  BrowseCB = Check(FileTypeGroup, "BrowseCB", "&Browse in same window", 320, 64);
+  SaveTypeBtn = Button(FileTypeGroup, "SaveTypeBtn", "&Save", 320, 88);
+  EditFlagsBtn = Button(FileTypeGroup, "EditFlagsBtn", "Edit &Flags", 400, 88);
+  EditFlagsBtn->setEnabled(false);
+
+  ActionsGroup = Group(FileTypeGroup, "ActionsGroup", "Actions", 16, 112, 465, 153);
+  ListBox1 = new QTreeWidget(ActionsGroup);
+  ListBox1->setObjectName("ListBox1");
+  ListBox1->setGeometry(8, 24, 113, 121);
+  ListBox1->setColumnCount(1);
+  ListBox1->setHeaderLabels({"Actions"});
+  ListBox1->header()->setFixedHeight(17);
+  ListBox1->header()->setSectionsClickable(false);
+  ListBox1->setRootIsDecorated(false);
+  ListBox1->setUniformRowHeights(true);
+  ListBox1->setTextElideMode(Qt::ElideMiddle);
+  ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
+  ListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
+  ListBox1->setAccessibleName("Actions");
+  ActionE = Labelled(ActionsGroup, new QLineEdit, "ActionE", "Action:", 136, 40, 313);
+  Command = Labelled(ActionsGroup, new QLineEdit, "Command", "Command-line used to perform action:",
+                     136, 88, 313);
+  BrowseBtn = Button(ActionsGroup, "BrowseBtn", "B&rowse...", 384, 112);
+  SaveActionBtn = Button(ActionsGroup, "SaveActionBtn", "&Save", 136, 120);
+  DDEBtn = Button(ActionsGroup, "DDEBtn", "View &DDE", 216, 120);
+
+  ReferenceBtn = Button(client, "ReferenceBtn", "Reference", 424, 14, 81, 22);
+  ReferenceBtn->setIcon(QIcon::fromTheme("help-browser"));
+  RegistryBtn = Button(client, "RegistryBtn", "Registry", 424, 38, 81, 22);
+  RegistryBtn->setIcon(QIcon::fromTheme("applications-system"));
+  SettingsBtn = Button(client, "SettingsBtn", "Settings", 424, 62, 81, 22);
+  SettingsBtn->setIcon(QIcon::fromTheme("preferences-system"));
+
+  StatusBar1 = new QStatusBar(this);
+  StatusBar1->setObjectName("StatusBar1");
+  StatusBar1->setFixedHeight(kStatusHeight);
+  StatusBar1->setSizeGripEnabled(false);
+  m_statusText = new QLabel(StatusBar1);
+  m_statusText->setObjectName("StatusBar1Text");
+  StatusBar1->addWidget(m_statusText, 1);
+  setStatusBar(StatusBar1);
+}
+
+void TForm1::BuildMenus() {
+  File1 = menuBar()->addMenu("&Extension");
+  File1->setObjectName("File1");
+  New1 = Item(File1, "New1", "&New");
+  Save1 = Item(File1, "Save1", "&Save");
+  Delete1 = Item(File1, "Delete1", "&Delete");
+  ChangeAssociation1 = Item(File1, "ChangeAssociation1", "&Change Association");
+  File1->addSeparator()->setObjectName("N2");
+  Exit1 = Item(File1, "Exit1", "E&xit");
+
+  FileType1 = menuBar()->addMenu("&File Type");
+  FileType1->setObjectName("FileType1");
+  New2 = Item(FileType1, "New2", "&New");
+  Delete2 = Item(FileType1, "Delete2", "&Delete");
+  EditFlags1 = Item(FileType1, "EditFlags1", "&Edit Flags");
+  EditFlags1->setEnabled(false);
+
+  ools1 = menuBar()->addMenu("&Tools");
+  ools1->setObjectName("ools1");
+  ools1->setToolTipsVisible(true);
+  ExtensionDetails1 = Item(ools1, "ExtensionDetails1", "E&xtension Details");
+  ExtensionDetails1->setIcon(QIcon::fromTheme("help-browser"));
+  ExtensionDetails1->setToolTip("Reference");
+  RegEdit1 = Item(ools1, "RegEdit1", "Registry Editor");
+  RegEdit1->setIcon(QIcon::fromTheme("applications-system"));
+  Settings2 = Item(ools1, "Settings2", "&Settings");
+  Settings2->setIcon(QIcon::fromTheme("preferences-system"));
+
+  Help1 = menuBar()->addMenu("&Help");
+  Help1->setObjectName("Help1");
+  Help1->setToolTipsVisible(true);
+  Help2 = Item(Help1, "Help2", "Kestrova Help");
+  HelpontheWeb1 = Item(Help1, "HelpontheWeb1", "Online Help");
+  HelpontheWeb1->setToolTip("Get the latest help file from the Kestrova web site");
+  Help1->addSeparator()->setObjectName("N3");
+  About1 = Item(Help1, "About1", "&About");
+
+  PopUp = new QMenu(ListBox1);
+  PopUp->setObjectName("PopUp");
+  AddShell1 = Item(PopUp, "AddShell1", "&New");
+  DeleteShell1 = Item(PopUp, "DeleteShell1", "&Delete");
+  PopUp->addSeparator()->setObjectName("N1");
+  ChangetoDefaultAction1 = Item(PopUp, "ChangetoDefaultAction1", "&Set Default");
+}
+
+void TForm1::BuildActions() {
+  auto action = [this](const char* name, const QString& caption, const char* category) {
+    auto* a = new QAction(caption, this);
+    a->setObjectName(name);
+    a->setProperty("category", QString(category));
+    return a;
+  };
+  RegEditB = action("RegEditB", "Registry Editor", "");
+  WebHelpB = action("WebHelpB", "", "");
+  SaveExtAction = action("SaveExt", "SaveExt", "Extension");
+  ClearFrmAction = action("ClearFrm", "ClearFrm", "Loading");
+  BUExtAction = action("BUExt", "BUExt", "");
+  BUProgIDAction = action("BUProgID", "BUProgID", "");
+}
+
+void TForm1::SetTabOrder() {
+  const std::vector<QWidget*> order = {
+      Ext,      ContentType,  SaveExtBtn,    Image1,        ConfirmCB, AlwaysShowCB,
+      BrowseCB, SaveTypeBtn,  EditFlagsBtn,  ListBox1,      ActionE,   Command,
+      BrowseBtn, SaveActionBtn, DDEBtn,      ExtDesc,       ExtType,   ReferenceBtn,
+      RegistryBtn, SettingsBtn};
+  for (std::size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
+}
+
+void TForm1::Connect() {
+  connect(Ext, &QLineEdit::textChanged, this, &TForm1::ExtChange);
+  Ext->installEventFilter(this);
+  connect(ClearFrmAction, &QAction::triggered, this, &TForm1::ClearFrm);
+  connect(Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
+  connect(About1, &QAction::triggered, this, &TForm1::About1Click);
+  connect(ListBox1, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& pos) { PopUp->popup(ListBox1->viewport()->mapToGlobal(pos)); });
+  connect(RegEdit1, &QAction::triggered, RegEditB, &QAction::trigger);
+  connect(ExtensionDetails1, &QAction::triggered, WebHelpB, &QAction::trigger);
+}
+
+bool TForm1::event(QEvent* event) {
+  const bool handled = QMainWindow::event(event);
+  if (event->type() == QEvent::WindowActivate) FormActivate();
+  // Without a window manager the window may never be activated; the first showing then
+  // stands in for the first activation.
+  if (event->type() == QEvent::Show && !m_argumentApplied) {
+    QMetaObject::invokeMethod(this, &TForm1::FormActivate, Qt::QueuedConnection);
+  }
+  return handled;
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Ext && event->type() == QEvent::MouseButtonRelease) {
+    const bool handled = QMainWindow::eventFilter(watched, event);
+    ExtClick();
+    return handled;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::FormCreate() {
+  AssocStore store;
+  store.SetRoot(RootKey::ClassesRoot);
+  std::vector<std::string> types;
+  if (store.OpenPath(layout::ContentTypeDatabaseKey, false)) store.ListSubkeys(types);
+  QStringList items;
+  items.reserve(static_cast<qsizetype>(types.size()));
+  for (const auto& t : types) items.push_back(Q(t));
+  ContentType->clear();
+  ContentType->addItems(items);
+  ContentType->setCurrentIndex(-1);
+}
+
+void TForm1::FormActivate() {
+  // The argument is applied at the first activation only, so coming back from a dialog
+  // keeps what the user typed or created.
+  if (m_argumentApplied) return;
+  m_argumentApplied = true;
+  if (m_argument.isEmpty()) return;
+  // The extension is the text after the last dot of the file's name.
+  const QString name = QFileInfo(m_argument).fileName();
+  const qsizetype dot = name.lastIndexOf('.');
+  if (dot < 0 || dot + 1 >= name.size()) return;
+  Ext->setText(name.mid(dot + 1));
+  LoadExtension();
+}
+
+void TForm1::ExtChange() {
+  ClearFrm();
+  if (!Ext->text().isEmpty()) LoadExtension();
+}
+
+void TForm1::ExtClick() { Ext->selectAll(); }
+
+void TForm1::ClearFrm() {
+  ContentType->setCurrentIndex(-1);
+  ContentType->setEditText(QString());
+  EnableEditFlags(false);
+  ShowIcon(QImage());
+  ListBox1->clear();
+  ExtType->clear();
+  ExtDesc->clear();
+  ActionE->clear();
+  Command->clear();
+  ConfirmCB->setChecked(false);
+  AlwaysShowCB->setChecked(false);
+  BrowseCB->setChecked(false);
+}
+
+void TForm1::LoadExtension() {
+  Load load;
+  load.store.SetRoot(RootKey::ClassesRoot);
+  load.ext = S(Ext->text());
+  if (!GetFType(load)) return;
+  if (!State.CurrentProgID.empty()) {
+    GetCBs(load);
+    ChkEditFlags(load);
+  }
+  GetIcon(load);
+  GetContentType(load);
+  GetActions(load);
+}
+
+bool TForm1::GetFType(Load& load) {
+  const std::string extKey = layout::ExtKey(load.ext);
+  if (!load.store.HasPath(extKey)) return false;
+  load.store.OpenPath(extKey, false);
+  State.CurrentProgID = load.store.GetText(layout::DefaultValueName);
+  ExtDesc->setText(Q(State.CurrentProgID));
+  if (!State.CurrentProgID.empty()) {
+    // When the file type key is missing the extension key stays current, and the flag
+    // tests that follow read it.
+    const std::string typeKey = layout::ProgIdKey(State.CurrentProgID);
+    if (load.store.HasPath(typeKey)) {
+      load.store.OpenPath(typeKey, false);
+      ExtType->setText(Q(load.store.GetText(layout::DefaultValueName)));
+    }
+  }
+  return true;
+}
+
+void TForm1::GetCBs(Load& load) {
+  if (load.store.HasValue(layout::AlwaysShowExtName)) AlwaysShowCB->setChecked(true);
+  if (!load.store.HasValue(layout::BrowserFlagsName)) BrowseCB->setChecked(true);
+}
+
+void TForm1::ChkEditFlags(Load& load) {
+  const ValueKind kind = load.store.KindOfValue(layout::EditFlagsName);
+  if (kind == ValueKind::Binary) {
+    std::uint8_t buffer[EditFlagsBufferSize];
+    const int count = load.store.GetBinary(layout::EditFlagsName, buffer, EditFlagsBufferSize);
+    const auto stored = StoredEditFlags::FromBytes(std::span(buffer, static_cast<std::size_t>(count)));
+    State.CurrentFlagsText = FormatEditFlags(stored);
+    State.CurrentFlagsValue = EditFlagsValue(stored);
+    // Bits 16 to 23 clear: the byte at offset 2 is zero or missing.
+    if (count < 3 || buffer[2] == 0) ConfirmCB->setChecked(true);
+    EnableEditFlags(true);
+  }
+  if (kind == ValueKind::Dword) {
+    const auto stored = StoredEditFlags::FromNumber(
+        static_cast<std::uint32_t>(load.store.GetDword(layout::EditFlagsName)));
+    State.CurrentFlagsValue = EditFlagsValue(stored);
+    State.CurrentFlagsText = FormatEditFlags(stored);
+    if (State.CurrentFlagsText.compare(2, 2, "00") == 0) ConfirmCB->setChecked(true);
+    EnableEditFlags(true);
+  }
+}
+
+void TForm1::GetIcon(Load& load) {
+  Lookup.SetExtension("." + load.ext);
+  State.CurrentIconFile = Lookup.IconFile();
+  if (State.CurrentIconFile.empty()) {
+    ShowIcon(QImage());
+    State.CurrentIconIndex = 0;
+  } else {
+    State.CurrentIconIndex = Lookup.IconIndex();
+    ShowIcon(Lookup.LargeIcon());
+  }
+}
+
+void TForm1::GetContentType(Load& load) {
+  load.store.OpenPath(layout::ExtKey(load.ext), false);
+  ContentType->setEditText(Q(load.store.GetText(layout::ContentTypeName)));
+}
+
+void TForm1::GetActions(Load& load) {
+  if (State.CurrentProgID.empty()) State.CurrentProgID = "?";
+  const std::string& progId = State.CurrentProgID;
+  const std::string shellKey = layout::ShellKey(progId);
+  if (!load.store.HasPath(shellKey)) return;
+  load.store.OpenPath(shellKey, false);
+  std::vector<std::string> verbs;
+  load.store.ListSubkeys(verbs);
+  ListBox1->clear();
+  QList<QTreeWidgetItem*> items;
+  items.reserve(static_cast<qsizetype>(verbs.size()));
+  for (const auto& verb : verbs) items.push_back(new QTreeWidgetItem(QStringList{Q(verb)}));
+  ListBox1->addTopLevelItems(items);
+  State.CurrentDefaultVerb = load.store.GetText(layout::DefaultValueName);
+
+  std::optional<std::string> verb;
+  int selected = -1;
+  if (State.CurrentDefaultVerb.empty()) {
+    if (!verbs.empty()) {
+      selected = 0;
+      verb = verbs.front();
+    }
+  } else {
+    const QString wanted = Q(State.CurrentDefaultVerb);
+    for (std::size_t i = 0; i < verbs.size(); ++i) {
+      if (Q(verbs[i]).compare(wanted, Qt::CaseInsensitive) == 0) {
+        selected = static_cast<int>(i);
+        break;
+      }
+    }
+    verb = State.CurrentDefaultVerb;
+  }
+  if (selected >= 0) {
+    ListBox1->setCurrentItem(ListBox1->topLevelItem(selected));
+  } else {
+    ListBox1->setCurrentItem(nullptr);
+    ListBox1->clearSelection();
+  }
+
+  // A default action without a key, or an action without a command key, shows empty
+  // boxes rather than what the "Shell" key holds.
+  QString command;
+  if (verb && load.store.OpenPath(layout::VerbCommandKey(progId, *verb), false)) {
+    command = Q(load.store.GetText(layout::DefaultValueName));
+  }
+  Command->setText(command);
+  Command->setToolTip(command);
+  QString caption;
+  if (verb && load.store.OpenPath(layout::VerbKey(progId, *verb), false)) {
+    caption = Q(load.store.GetText(layout::DefaultValueName));
+  }
+  ActionE->setText(caption);
+}
+
+void TForm1::ShowIcon(const QImage& image) {
+  // The label keeps its own shared copy of the pixels.
+  Image1->setPixmap(image.isNull() ? QPixmap() : QPixmap::fromImage(image));
+}
+
+void TForm1::EnableEditFlags(bool enabled) {
+  EditFlagsBtn->setEnabled(enabled);
+  EditFlags1->setEnabled(enabled);
+}
+
+void TForm1::Exit1Click() { close(); }
+
+void TForm1::About1Click() { AboutDlg->exec(); }
+
+void TForm1::SetStatus(const QString& text) { m_statusText->setText(text); }
+
+QString TForm1::StatusText() const { return m_statusText->text(); }
+
+int TForm1::ListIndex() const {
+  QTreeWidgetItem* item = ListBox1->currentItem();
+  return item && item->isSelected() ? ListBox1->indexOfTopLevelItem(item) : -1;
+}
+
+}  // namespace kestrova

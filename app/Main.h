@@ -1,0 +1,176 @@
+#pragma once
+// TForm1: the main window, in which the user views and edits one extension's association.
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenu>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTreeWidget>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/EditorState.h"
+#include "store/IconLookup.h"
+
+namespace kestrova {
+
+class AboutBox;
+class TForm2;
+class TForm3;
+class TForm4;
+class TFrmDDE;
+class TFrmChgAss;
+class TFrmNewFileType;
+
+// An image that acts on a click, and on Enter or Space when it has the focus.
+class ClickableImage : public QLabel {
+  Q_OBJECT
+ public:
+  using QLabel::QLabel;
+ signals:
+  void clicked();
+
+ protected:
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+};
+
+class TForm1 : public QMainWindow {
+  Q_OBJECT
+ public:
+  explicit TForm1(QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // The dialogs, made after the main window (see CreateWindows).
+  struct Dialogs {
+    TForm2* Form2 = nullptr;
+    TForm3* Form3 = nullptr;
+    TForm4* Form4 = nullptr;
+    TFrmDDE* FrmDDE = nullptr;
+    TFrmChgAss* FrmChgAss = nullptr;
+    TFrmNewFileType* FrmNewFileType = nullptr;
+  };
+  void AttachDialogs(const Dialogs& dialogs) { m_dialogs = dialogs; }
+  const Dialogs& AttachedDialogs() const { return m_dialogs; }
+
+  // The first command-line argument, applied at the first activation.
+  void SetArgument(const QString& argument) { m_argument = argument; }
+
+  // The extension on screen.
+  EditorState State;
+
+  // Handlers and actions, named after their control and event.
+  void FormCreate();
+  void FormActivate();
+  void ExtChange();
+  void ExtClick();
+  void ClearFrm();
+  void LoadExtension();
+  void Exit1Click();
+  void About1Click();
+
+  // The status bar's one simple text.
+  void SetStatus(const QString& text);
+  QString StatusText() const;
+  // The selected row of ListBox1, -1 when none.
+  int ListIndex() const;
+
+  // Controls, under the names the rest of the program uses.
+  QGroupBox* ExtensionGroup;
+  QLineEdit* Ext;
+  QComboBox* ContentType;
+  QPushButton* SaveExtBtn;
+  QGroupBox* FileTypeGroup;
+  QGroupBox* IconGroup;
+  ClickableImage* Image1;
+  QLineEdit* ExtDesc;
+  QLineEdit* ExtType;
+  QCheckBox* ConfirmCB;
+  QCheckBox* AlwaysShowCB;
+  QCheckBox* BrowseCB;
+  QPushButton* SaveTypeBtn;
+  QPushButton* EditFlagsBtn;
+  QGroupBox* ActionsGroup;
+  QTreeWidget* ListBox1;
+  QLineEdit* ActionE;
+  QLineEdit* Command;
+  QPushButton* BrowseBtn;
+  QPushButton* SaveActionBtn;
+  QPushButton* DDEBtn;
+  QPushButton* ReferenceBtn;
+  QPushButton* RegistryBtn;
+  QPushButton* SettingsBtn;
+  QStatusBar* StatusBar1;
+
+  // Menus and their items.
+  QMenu* File1;
+  QAction* New1;
+  QAction* Save1;
+  QAction* Delete1;
+  QAction* ChangeAssociation1;
+  QAction* Exit1;
+  QMenu* FileType1;
+  QAction* New2;
+  QAction* Delete2;
+  QAction* EditFlags1;
+  QMenu* ools1;
+  QAction* ExtensionDetails1;
+  QAction* RegEdit1;
+  QAction* Settings2;
+  QMenu* Help1;
+  QAction* Help2;
+  QAction* HelpontheWeb1;
+  QAction* About1;
+  QMenu* PopUp;
+  QAction* AddShell1;
+  QAction* DeleteShell1;
+  QAction* ChangetoDefaultAction1;
+
+  // ActionList1.
+  QAction* RegEditB;
+  QAction* WebHelpB;
+  QAction* SaveExtAction;
+  QAction* ClearFrmAction;
+  QAction* BUExtAction;
+  QAction* BUProgIDAction;
+
+  AboutBox* AboutDlg;
+  AssocLookup Lookup;
+
+ protected:
+  bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildControls();
+  void BuildMenus();
+  void BuildActions();
+  void SetTabOrder();
+  void Connect();
+
+  // The load's six stages.
+  struct Load;
+  bool GetFType(Load& load);
+  void GetCBs(Load& load);
+  void ChkEditFlags(Load& load);
+  void GetIcon(Load& load);
+  void GetContentType(Load& load);
+  void GetActions(Load& load);
+  void ShowIcon(const QImage& image);
+  void EnableEditFlags(bool enabled);
+
+  Dialogs m_dialogs;
+  QString m_argument;
+  QLabel* m_statusText = nullptr;
+  bool m_argumentApplied = false;
+};
+
+}  // namespace kestrova

@@ -1,0 +1,75 @@
+#include "platform/Boxes.h"
+
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace kestrova {
+namespace {
+
+QMessageBox::Icon ToQt(Boxes::Icon icon) {
+  switch (icon) {
+    case Boxes::Icon::Information:
+      return QMessageBox::Information;
+    case Boxes::Icon::Warning:
+      return QMessageBox::Warning;
+    case Boxes::Icon::Error:
+      return QMessageBox::Critical;
+    case Boxes::Icon::Question:
+      return QMessageBox::Question;
+    case Boxes::Icon::None:
+      break;
+  }
+  return QMessageBox::NoIcon;
+}
+
+class DesktopBoxes final : public Boxes {
+ public:
+  void Message(QWidget* parent, const QString& caption, const QString& text, Icon icon) override {
+    QMessageBox box(ToQt(icon), caption, text, QMessageBox::Ok, parent);
+    box.exec();
+  }
+
+  bool Confirm(QWidget* parent, const QString& caption, const QString& text) override {
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+  }
+
+  QString Prompt(QWidget* parent, const QString& caption, const QString& label, const QString& text,
+                 int maxLength) override {
+    QInputDialog dialog(parent);
+    dialog.setWindowTitle(caption);
+    dialog.setLabelText(label);
+    dialog.setTextValue(text);
+    if (auto* edit = dialog.findChild<QLineEdit*>()) edit->setMaxLength(maxLength);
+    return dialog.exec() == QDialog::Accepted ? dialog.textValue() : QString();
+  }
+
+  QString OpenFile(QWidget* parent, const OpenFileRequest& request) override {
+    QFileDialog dialog(parent, request.title, request.initialDir);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters(request.filters);
+    dialog.setDefaultSuffix(request.defaultSuffix);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().front();
+  }
+};
+
+std::shared_ptr<Boxes>& Installed() {
+  static std::shared_ptr<Boxes> boxes = std::make_shared<DesktopBoxes>();
+  return boxes;
+}
+
+}  // namespace
+
+void SetBoxes(std::shared_ptr<Boxes> boxes) {
+  Installed() = boxes ? std::move(boxes) : std::make_shared<DesktopBoxes>();
+}
+
+Boxes& TheBoxes() { return *Installed(); }
+
+}  // namespace kestrova
