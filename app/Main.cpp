@@ -119,6 +119,7 @@ TForm1::~TForm1() = default;
 void TForm1::BuildControls() {
   auto* client = new QWidget(this);
   client->setObjectName("Client");
+  client->setFixedSize(kClientWidth, kClientHeight - kStatusHeight);
   setCentralWidget(client);
 
   ExtensionGroup = Group(client, "ExtensionGroup", "File Extension", 8, 8, 401, 73);

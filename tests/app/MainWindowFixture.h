@@ -1,0 +1,63 @@
+#pragma once
+// A fresh store, scripted boxes and the program's real windows, for GUI tests.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "app/Startup.h"
+#include "store/AssocStore.h"
+#include "tests/support/RecordingBoxes.h"
+#include "tests/support/TestStore.h"
+
+namespace kestrova::test {
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_boxes = std::make_shared<RecordingBoxes>();
+    SetBoxes(m_boxes);
+  }
+  void TearDown() override {
+    m_form.reset();
+    SetBoxes(nullptr);
+  }
+
+  // The windows, made after the test has filled the store.
+  TForm1& Form() {
+    if (!m_form) m_form = CreateWindows();
+    return *m_form;
+  }
+
+  // Writes through the store as the program does.
+  static void Text(const std::string& key, const std::string& name, const std::string& value) {
+    AssocStore s;
+    s.SetRoot(RootKey::ClassesRoot);
+    ASSERT_TRUE(s.OpenPath(key, true));
+    s.PutText(name, value);
+  }
+  static void Dword(const std::string& key, const std::string& name, int32_t value) {
+    AssocStore s;
+    s.SetRoot(RootKey::ClassesRoot);
+    ASSERT_TRUE(s.OpenPath(key, true));
+    s.PutDword(name, value);
+  }
+  void Raw(const std::string& path, const std::string& name, uint32_t type, const std::string& data) {
+    auto engine = m_store.Engine();
+    KeyRef key = engine->Root(RootKey::ClassesRoot);
+    std::size_t start = 1;
+    while (start <= path.size()) {
+      const auto end = path.find('\\', start);
+      key = engine->CreateChild(key, path.substr(start, end == std::string::npos ? end : end - start));
+      if (end == std::string::npos) break;
+      start = end + 1;
+    }
+    engine->SetValue(key, name, type, data);
+  }
+
+  TestStore m_store;
+  std::shared_ptr<RecordingBoxes> m_boxes;
+  std::unique_ptr<TForm1> m_form;
+};
+
+}  // namespace kestrova::test
