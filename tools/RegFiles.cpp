@@ -271,8 +271,9 @@ int ImportRegFile(RegistryEngine& engine, const std::string& path, const ImportO
     }
     transaction.Commit();
   } catch (const StoreError& e) {
-    err << "kestrova-regedit: " << path << ':' << importer.CurrentLine() << ": " << e.what()
-        << " Nothing was imported.\n";
+    err << "kestrova-regedit: " << path;
+    if (importer.CurrentLine() > 0) err << ':' << importer.CurrentLine();
+    err << ": " << e.what() << " Nothing was imported.\n";
     return kExitFailed;
   }
   if (importer.SkippedLines() > 0) {

@@ -321,7 +321,7 @@ void RegParser::RegLine(std::string_view line, bool tooLong) {
     Reject(line, "line too long (over 8 MiB)");
     return;
   }
-  if (std::memchr(line.data(), '\0', line.size()) != nullptr) {
+  if (line.find('\0') != std::string_view::npos) {
     Reject(line, "line holds a NUL character");
     return;
   }
@@ -654,7 +654,7 @@ void RegParser::Win31Line(std::string_view line, bool tooLong) {
   }
   std::string_view s = SkipBlanks(line);
   if (s.empty() || s[0] == ';') return;
-  if (std::memchr(line.data(), '\0', line.size()) != nullptr) {
+  if (line.find('\0') != std::string_view::npos) {
     Skip(m_line, "line holds a NUL character");
     return;
   }
