@@ -63,6 +63,8 @@ std::optional<IconPair> IconsFromQtImage(QByteArrayView bytes) {
   QBuffer buffer(&data);
   buffer.open(QIODevice::ReadOnly);
   QImageReader reader(&buffer);
+  // Qt's SVG plugin would also take compressed SVG, which we refuse (see IconsFromSvg).
+  if (reader.format().startsWith("svg")) return std::nullopt;
   reader.setAllocationLimit(kImageAllocationLimitMb);
   const QSize size = reader.size();
   if (!size.isValid() || size.width() > kMaxImageSide || size.height() > kMaxImageSide) return std::nullopt;

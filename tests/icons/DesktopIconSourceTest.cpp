@@ -95,6 +95,11 @@ TEST_F(DesktopIconSourceTest, RefusesWhatIsNoIconFile) {
   const std::string fifo = m_dir.File("pipe");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   EXPECT_FALSE(m_source.Extract(fifo, 0));
+  // Compressed SVG could inflate without bound from a small file; it is not read at all.
+  const std::string svg =
+      "<svg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 10 10'><rect width='10' height='10'/></svg>";
+  ASSERT_TRUE(m_source.Extract(Write("plain.svg", svg), 0));
+  EXPECT_FALSE(m_source.Extract(Write("packed.svgz", test::Gzip(svg)), 0));
   // An image whose header claims a giant size is refused before decoding.
   EXPECT_FALSE(m_source.Extract(Write("huge.png", test::PngClaiming(5000, 5000)), 0));
 }

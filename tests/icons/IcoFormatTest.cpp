@@ -29,7 +29,8 @@ std::optional<IconPair> IconsOfFile(const std::string& file) { return ico::Icons
 QRgb Center(const QImage& image) { return image.pixel(image.width() / 2, image.height() / 2); }
 
 // An odd-sized picture whose rows pad differently at every depth: top-left red, top-right
-// green (red where only two colours exist), bottom half blue, the bottom row masked out.
+// green (red where only two colours exist), bottom half blue; the bottom row and one top
+// pixel masked out.
 DibSpec Quadrants(int depth) {
   DibSpec s;
   s.width = 13;
@@ -43,7 +44,7 @@ DibSpec Quadrants(int depth) {
     const QRgb colours[] = {kBlue, kRed, kGreen};
     return colours[index] | 0xff000000u;
   };
-  s.masked = [](int, int y) { return y == 10; };
+  s.masked = [](int x, int y) { return y == 10 || (y == 0 && x == 3); };
   return s;
 }
 
@@ -65,6 +66,8 @@ TEST_P(DibDepth, DecodesTopDownWithPaddingPaletteAndMask) {
   EXPECT_EQ(image.pixel(12, 9), kBlue);
   EXPECT_EQ(qAlpha(image.pixel(3, 10)), 0);
   EXPECT_EQ(qAlpha(image.pixel(3, 9)), 255);
+  EXPECT_EQ(qAlpha(image.pixel(3, 0)), 0);
+  EXPECT_EQ(qAlpha(image.pixel(4, 0)), 255);
 }
 
 INSTANTIATE_TEST_SUITE_P(AllDepths, DibDepth, ::testing::Values(1, 4, 8, 24, 32));

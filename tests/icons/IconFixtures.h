@@ -113,17 +113,32 @@ inline std::string SolidPng(int side, QRgb color) {
   return PngImage(image);
 }
 
+inline uint32_t Crc32(const std::string& bytes) {
+  uint32_t c = 0xFFFFFFFFu;
+  for (unsigned char byte : bytes) {
+    c ^= byte;
+    for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+  }
+  return c ^ 0xFFFFFFFFu;
+}
+
+// `bytes` as a gzip file (as .svgz files are), from the deflate stream inside qCompress's
+// zlib output.
+inline std::string Gzip(const std::string& bytes) {
+  const QByteArray zlib = qCompress(QByteArray::fromStdString(bytes));
+  // qCompress: 4-byte length, 2-byte zlib header, deflate data, 4-byte Adler-32.
+  const std::string deflate = zlib.mid(6, zlib.size() - 10).toStdString();
+  std::string out("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03", 10);
+  out += deflate;
+  Add32(out, Crc32(bytes));
+  Add32(out, static_cast<uint32_t>(bytes.size()));
+  return out;
+}
+
 // A PNG whose header (with a valid checksum) claims width by height, followed by no
 // usable image data: for refusing images by their declared size alone.
 inline std::string PngClaiming(uint32_t width, uint32_t height) {
-  auto crc = [](const std::string& bytes) {
-    uint32_t c = 0xFFFFFFFFu;
-    for (unsigned char byte : bytes) {
-      c ^= byte;
-      for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
-    }
-    return c ^ 0xFFFFFFFFu;
-  };
+  auto crc = [](const std::string& bytes) { return Crc32(bytes); };
   auto be32 = [](uint32_t v) {
     return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
                        static_cast<char>(v)};
