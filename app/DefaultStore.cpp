@@ -1,5 +1,7 @@
 #include "app/DefaultStore.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryFile>
 #include <filesystem>
@@ -11,6 +13,13 @@
 
 namespace kestrova {
 
+QString DataDir() {
+  if (const QString env = qEnvironmentVariable("KESTROVA_DATA_DIR"); !env.isEmpty()) return env;
+  const QString installed = QCoreApplication::applicationDirPath() + "/../share/kestrova";
+  if (QDir(installed).exists()) return QDir(installed).canonicalPath();
+  return QStringLiteral(KESTROVA_SOURCE_DATA_DIR);
+}
+
 void OpenDefaultStore(const std::string& path) {
   const bool fresh = !std::filesystem::exists(path);
   UseSqliteStore(path);
@@ -18,9 +27,12 @@ void OpenDefaultStore(const std::string& path) {
   if (!fresh) return;
   QFile seed(":/kestrova/default-classes.reg");
   if (!seed.open(QIODevice::ReadOnly)) return;
+  // The default classes name the icon files shipped with the program by their folder.
+  QByteArray bytes = seed.readAll();
+  bytes.replace("@DATADIR@", DataDir().toUtf8());
   // The importer reads files; the bundled data goes through a private temporary one.
   QTemporaryFile file;
-  if (!file.open() || file.write(seed.readAll()) < 0 || !file.flush()) return;
+  if (!file.open() || file.write(bytes) < 0 || !file.flush()) return;
   std::ostringstream err;
   ImportRegFile(*engine, file.fileName().toStdString(), ImportOptions{}, err);
 }
