@@ -201,7 +201,6 @@ TEST_F(IconLookupTest, ProgramsGetTheApplicationStockIconInAnyLetterCase) {
     EXPECT_EQ(LargeColour(), kDocument) << ext;
   }
   // A stock icon that cannot be had leaves the icons empty.
-  ScriptedIconSource bare;
   auto empty = std::make_shared<ScriptedIconSource>();
   AssocLookup lookup(empty);
   lookup.SetExtension(".exe");

@@ -34,6 +34,12 @@ QRgb ColourAt(const std::string& file, int32_t index) {
   return icons->large.pixel(16, 16);
 }
 
+// The file offset of the data that the resource data entry at file offset `entry` names.
+size_t DataAt(const std::string& file, size_t entry) {
+  const uint32_t rva = static_cast<uint8_t>(file[entry]) | static_cast<uint8_t>(file[entry + 1]) << 8;
+  return 0x200 + (rva - 0x1000);
+}
+
 // Two named groups and two numbered ones, given out of order; each a 16 DIB and a 32 PNG.
 std::vector<IconGroupSpec> FourGroups() {
   auto group = [](test::ResName name, QRgb colour) {
@@ -71,45 +77,27 @@ INSTANTIATE_TEST_SUITE_P(Pe32AndPe32Plus, PeFlavour, ::testing::Values(false, tr
                          [](const auto& info) { return info.param ? "Pe32Plus" : "Pe32"; });
 
 TEST(PeResources, PrefersNeutralThenUsEnglishThenTheFirstLanguage) {
-  // Each language of one group gets its own colour through the icon identifiers it names.
-  auto languages = [](std::vector<uint16_t> langs) {
-    IconGroupSpec g{uint16_t{1}, {SolidDib(32, kRed)}, langs};
-    BuiltPe pe = BuildPe(false, {g});
-    return pe;
-  };
-  // The builder gives every language the same group data; tell them apart by patching the
-  // icon identifier a language's group names to one that does not exist.
-  auto breakLanguage = [](BuiltPe& pe, size_t leaf) {
+  // Every language gets the same group; the ones that must not be chosen are broken by
+  // pointing them to an icon identifier that does not exist.
+  auto choose = [](std::vector<uint16_t> languages, std::vector<size_t> broken) {
+    BuiltPe pe = BuildPe(false, {IconGroupSpec{uint16_t{1}, {SolidDib(32, kRed)}, languages}});
     const size_t langDir = pe.at["groupLangDir0"];
-    const uint32_t entry = static_cast<uint8_t>(pe.bytes[langDir + 16 + leaf * 8 + 4]) |
-                           static_cast<uint8_t>(pe.bytes[langDir + 16 + leaf * 8 + 5]) << 8;
-    const size_t dataEntry = 0x200 + entry;
-    const uint32_t rva = static_cast<uint8_t>(pe.bytes[dataEntry]) | static_cast<uint8_t>(pe.bytes[dataEntry + 1]) << 8;
-    Put16(pe.bytes, 0x200 + (rva - 0x1000) + 6 + 12, 999);
+    for (size_t leaf : broken) {
+      // The language entry holds the data entry's offset from the section start (0x200).
+      const size_t field = langDir + 16 + leaf * 8 + 4;
+      const size_t dataEntry = 0x200 + (static_cast<uint8_t>(pe.bytes[field]) | static_cast<uint8_t>(pe.bytes[field + 1]) << 8);
+      Put16(pe.bytes, DataAt(pe.bytes, dataEntry) + 6 + 12, 999);
+    }
+    return ColourAt(pe.bytes, 0);
   };
-  {
-    BuiltPe pe = languages({0x407, 0x409, 0});
-    breakLanguage(pe, 0);
-    breakLanguage(pe, 1);
-    EXPECT_EQ(ColourAt(pe.bytes, 0), kRed) << "neutral chosen";
-  }
-  {
-    BuiltPe pe = languages({0x407, 0x409});
-    breakLanguage(pe, 0);
-    EXPECT_EQ(ColourAt(pe.bytes, 0), kRed) << "US English chosen";
-  }
-  {
-    BuiltPe pe = languages({0x407, 0x40C});
-    breakLanguage(pe, 1);
-    EXPECT_EQ(ColourAt(pe.bytes, 0), kRed) << "first language chosen";
-  }
+  EXPECT_EQ(choose({0x407, 0x409, 0}, {0, 1}), kRed) << "neutral";
+  EXPECT_EQ(choose({0x407, 0x409}, {0}), kRed) << "US English";
+  EXPECT_EQ(choose({0x407, 0x40C}, {1}), kRed) << "the first";
 }
 
 TEST(PeResources, GroupsKeepTheIconsThatExist) {
   BuiltPe pe = BuildPe(false, {IconGroupSpec{uint16_t{5}, {SolidDib(16, kRed), SolidDib(32, kGreen)}}});
-  const size_t dataEntry = pe.at["groupDataEntry0"];
-  const uint32_t rva = static_cast<uint8_t>(pe.bytes[dataEntry]) | static_cast<uint8_t>(pe.bytes[dataEntry + 1]) << 8;
-  const size_t group = 0x200 + (rva - 0x1000);
+  const size_t group = DataAt(pe.bytes, pe.at["groupDataEntry0"]);
   Put16(pe.bytes, group + 6 + 12, 77);  // the 16 names a missing RT_ICON
   EXPECT_EQ(pe::IconGroupImages(View(pe.bytes), 0).size(), 1u);
   EXPECT_EQ(ColourAt(pe.bytes, 0), kGreen);
@@ -176,16 +164,9 @@ TEST(PeResources, LyingHeadersAndTreesGiveNothing) {
       {"name level holds data, not a directory", with(groupDir + 16 + 4, 0x10)},
       {"group data size of 4 GB", with(data0 + 4, 0xFFFFFFFF)},
       {"group data RVA wraps", with(data0, 0xFFFFFFF8)},
+      {"group entry count beyond its data", with(DataAt(good.bytes, data0) + 4, 0xFFFF, 2)},
   };
   for (const auto& [what, bytes] : cases) EXPECT_EQ(ColourAt(bytes, 0), 0u) << what;
-}
-
-TEST(PeResources, GroupCountBeyondItsDataGivesNothing) {
-  BuiltPe pe = BuildPe(false, {IconGroupSpec{uint16_t{5}, {SolidDib(32, kRed)}}});
-  const size_t dataEntry = pe.at["groupDataEntry0"];
-  const uint32_t rva = static_cast<uint8_t>(pe.bytes[dataEntry]) | static_cast<uint8_t>(pe.bytes[dataEntry + 1]) << 8;
-  Put16(pe.bytes, 0x200 + (rva - 0x1000) + 4, 0xFFFF);
-  EXPECT_TRUE(pe::IconGroupImages(View(pe.bytes), 0).empty());
 }
 
 TEST(PeResources, ScrambledBytesNeverCrash) {
