@@ -32,7 +32,9 @@ struct Dib {
   qsizetype andStride = 0;
 };
 
-qsizetype Stride(int64_t width, int64_t depth) { return static_cast<qsizetype>(((width * depth + 31) / 32) * 4); }
+qsizetype Stride(int64_t width, int64_t depth) {
+  return static_cast<qsizetype>(((width * depth + 31) / 32) * 4);
+}
 
 std::optional<Dib> ParseDib(QByteArrayView image) {
   bytes::Reader in(image);
@@ -42,13 +44,16 @@ std::optional<Dib> ParseDib(QByteArrayView image) {
   const auto depth = in.U16(14);
   const auto compression = in.U32(16);
   const auto colorsUsed = in.U32(32);
-  if (!headerSize || !width || !bitmapHeight || !depth || !compression || !colorsUsed) return std::nullopt;
-  if (*headerSize < kInfoHeaderSize || *headerSize > static_cast<uint64_t>(image.size())) return std::nullopt;
+  if (!headerSize || !width || !bitmapHeight || !depth || !compression || !colorsUsed)
+    return std::nullopt;
+  if (*headerSize < kInfoHeaderSize || *headerSize > static_cast<uint64_t>(image.size()))
+    return std::nullopt;
   // Only uncompressed bitmaps; bottom-up only (a negative height has no mask layout).
   if (*compression != 0) return std::nullopt;
   if (*width < 1 || *width > kMaxDibSide) return std::nullopt;
   if (*bitmapHeight < 2 || *bitmapHeight > 2 * kMaxDibSide) return std::nullopt;
-  if (*depth != 1 && *depth != 4 && *depth != 8 && *depth != 24 && *depth != 32) return std::nullopt;
+  if (*depth != 1 && *depth != 4 && *depth != 8 && *depth != 24 && *depth != 32)
+    return std::nullopt;
 
   Dib dib;
   dib.width = *width;
@@ -142,7 +147,8 @@ std::optional<ImageInfo> ProbePng(QByteArrayView image) {
   const auto width = in.U32BE(16);
   const auto height = in.U32BE(20);
   if (!type || *type != QByteArrayView("IHDR") || !width || !height) return std::nullopt;
-  if (*width < 1 || *width > kMaxPngSide || *height < 1 || *height > kMaxPngSide) return std::nullopt;
+  if (*width < 1 || *width > kMaxPngSide || *height < 1 || *height > kMaxPngSide)
+    return std::nullopt;
   return ImageInfo{static_cast<int>(*width), static_cast<int>(*height), 32, true};
 }
 
@@ -151,7 +157,8 @@ QImage DecodePng(QByteArrayView image) {
   if (!info) return {};
   QImage decoded = QImage::fromData(image, "PNG");
   // The header was checked; a decoder that disagrees with it means a broken file.
-  if (decoded.isNull() || decoded.width() != info->width || decoded.height() != info->height) return {};
+  if (decoded.isNull() || decoded.width() != info->width || decoded.height() != info->height)
+    return {};
   return decoded.convertToFormat(QImage::Format_ARGB32);
 }
 
@@ -178,7 +185,8 @@ std::vector<QByteArrayView> SplitIcoFile(QByteArrayView file) {
     const auto size = in.U32(entry + 8);
     const auto offset = in.U32(entry + 12);
     if (!size || !offset || *size == 0) continue;
-    if (const auto blob = in.View(static_cast<int64_t>(*offset), static_cast<int64_t>(*size))) images.push_back(*blob);
+    if (const auto blob = in.View(static_cast<int64_t>(*offset), static_cast<int64_t>(*size)))
+      images.push_back(*blob);
   }
   return images;
 }
@@ -198,7 +206,8 @@ QImage DecodeImage(QByteArrayView image) {
 
 QImage FitSquare(const QImage& image, int side) {
   if (image.isNull() || side < 1) return {};
-  if (image.width() == side && image.height() == side) return image.convertToFormat(QImage::Format_ARGB32);
+  if (image.width() == side && image.height() == side)
+    return image.convertToFormat(QImage::Format_ARGB32);
   const QImage scaled = image.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
   QImage out(side, side, QImage::Format_ARGB32);
   out.fill(Qt::transparent);
@@ -221,7 +230,8 @@ QImage BestImage(const std::vector<QByteArrayView>& images, int side) {
     const int closeness = size > side ? size : -size;
     ranked.push_back({Rank{group, closeness, -info->depth, i}, images[i]});
   }
-  std::sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::sort(ranked.begin(), ranked.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
   // A header that probes well but does not decode is rare; a file full of them must not
   // make us decode thousands of images.
   constexpr size_t kMaxAttempts = 8;
@@ -233,7 +243,8 @@ QImage BestImage(const std::vector<QByteArrayView>& images, int side) {
 }
 
 std::optional<IconPair> IconsFromImages(const std::vector<QByteArrayView>& images) {
-  IconPair pair{BestImage(images, IconSource::kLargeSize), BestImage(images, IconSource::kSmallSize)};
+  IconPair pair{BestImage(images, IconSource::kLargeSize),
+                BestImage(images, IconSource::kSmallSize)};
   if (pair.large.isNull() || pair.small.isNull()) return std::nullopt;
   return pair;
 }

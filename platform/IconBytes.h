@@ -16,7 +16,8 @@ class Reader {
   qsizetype Size() const { return m_data.size(); }
 
   std::optional<QByteArrayView> View(int64_t offset, int64_t length) const {
-    if (offset < 0 || length < 0 || offset > m_data.size() || length > m_data.size() - offset) return std::nullopt;
+    if (offset < 0 || length < 0 || offset > m_data.size() || length > m_data.size() - offset)
+      return std::nullopt;
     return m_data.sliced(static_cast<qsizetype>(offset), static_cast<qsizetype>(length));
   }
   std::optional<uint16_t> U16(int64_t offset) const {

@@ -23,7 +23,8 @@ constexpr int kImageAllocationLimitMb = 64;
 constexpr qsizetype kSvgSniffLength = 4096;
 
 std::optional<IconPair> PairOf(const QImage& image) {
-  IconPair pair{ico::FitSquare(image, IconSource::kLargeSize), ico::FitSquare(image, IconSource::kSmallSize)};
+  IconPair pair{ico::FitSquare(image, IconSource::kLargeSize),
+                ico::FitSquare(image, IconSource::kSmallSize)};
   if (pair.large.isNull() || pair.small.isNull()) return std::nullopt;
   return pair;
 }
@@ -31,8 +32,8 @@ std::optional<IconPair> PairOf(const QImage& image) {
 bool LooksLikeSvg(QByteArrayView bytes) {
   const QByteArrayView head = bytes.first(std::min(bytes.size(), kSvgSniffLength));
   const QByteArrayView trimmed = head.trimmed();
-  const bool markup = trimmed.startsWith("<?xml") || trimmed.startsWith("<svg") || trimmed.startsWith("<!") ||
-                      trimmed.startsWith("\xEF\xBB\xBF<");
+  const bool markup = trimmed.startsWith("<?xml") || trimmed.startsWith("<svg") ||
+                      trimmed.startsWith("<!") || trimmed.startsWith("\xEF\xBB\xBF<");
   return markup && head.contains("<svg");
 }
 
@@ -44,7 +45,8 @@ QImage RenderSvg(QSvgRenderer& renderer, int side) {
   if (size.isEmpty()) return {};
   size.scale(side, side, Qt::KeepAspectRatio);
   QPainter painter(&out);
-  renderer.render(&painter, QRectF((side - size.width()) / 2, (side - size.height()) / 2, size.width(), size.height()));
+  renderer.render(&painter, QRectF((side - size.width()) / 2, (side - size.height()) / 2,
+                                   size.width(), size.height()));
   painter.end();
   return out;
 }
@@ -53,7 +55,8 @@ std::optional<IconPair> IconsFromSvg(QByteArrayView bytes) {
   // Only plain SVG: compressed SVG would let a small file inflate without bound.
   QSvgRenderer renderer(QByteArray(bytes.data(), bytes.size()));
   if (!renderer.isValid()) return std::nullopt;
-  IconPair pair{RenderSvg(renderer, IconSource::kLargeSize), RenderSvg(renderer, IconSource::kSmallSize)};
+  IconPair pair{RenderSvg(renderer, IconSource::kLargeSize),
+                RenderSvg(renderer, IconSource::kSmallSize)};
   if (pair.large.isNull() || pair.small.isNull()) return std::nullopt;
   return pair;
 }
@@ -67,19 +70,22 @@ std::optional<IconPair> IconsFromQtImage(QByteArrayView bytes) {
   if (reader.format().startsWith("svg")) return std::nullopt;
   reader.setAllocationLimit(kImageAllocationLimitMb);
   const QSize size = reader.size();
-  if (!size.isValid() || size.width() > kMaxImageSide || size.height() > kMaxImageSide) return std::nullopt;
+  if (!size.isValid() || size.width() > kMaxImageSide || size.height() > kMaxImageSide)
+    return std::nullopt;
   const QImage image = reader.read();
   if (image.isNull()) return std::nullopt;
   return PairOf(image);
 }
 
-bool IsGuiApplication() { return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr; }
+bool IsGuiApplication() {
+  return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
+}
 
 bool IsThemeName(const QString& name) {
   if (name.isEmpty() || name.size() > 255 || name.startsWith(u'.')) return false;
   for (QChar c : name) {
-    const bool ok = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'-' ||
-                    c == u'_' || c == u'.' || c == u'+';
+    const bool ok = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') ||
+                    (c >= u'0' && c <= u'9') || c == u'-' || c == u'_' || c == u'.' || c == u'+';
     if (!ok) return false;
   }
   return true;
@@ -91,10 +97,12 @@ std::optional<IconPair> ThemeIcons(const QString& name) {
   if (!IsGuiApplication() || !IsThemeName(name) || !QIcon::hasThemeIcon(name)) return std::nullopt;
   const QIcon icon = QIcon::fromTheme(name);
   IconPair pair{
-      ico::FitSquare(icon.pixmap(QSize(IconSource::kLargeSize, IconSource::kLargeSize), 1.0).toImage(),
-                     IconSource::kLargeSize),
-      ico::FitSquare(icon.pixmap(QSize(IconSource::kSmallSize, IconSource::kSmallSize), 1.0).toImage(),
-                     IconSource::kSmallSize)};
+      ico::FitSquare(
+          icon.pixmap(QSize(IconSource::kLargeSize, IconSource::kLargeSize), 1.0).toImage(),
+          IconSource::kLargeSize),
+      ico::FitSquare(
+          icon.pixmap(QSize(IconSource::kSmallSize, IconSource::kSmallSize), 1.0).toImage(),
+          IconSource::kSmallSize)};
   if (pair.large.isNull() || pair.small.isNull()) return std::nullopt;
   return pair;
 }
@@ -179,6 +187,8 @@ std::optional<IconPair> DesktopIconSource::Stock(int32_t index) {
   return BundledIcons(bundled);
 }
 
-std::shared_ptr<IconSource> CreateDesktopIconSource() { return std::make_shared<DesktopIconSource>(); }
+std::shared_ptr<IconSource> CreateDesktopIconSource() {
+  return std::make_shared<DesktopIconSource>();
+}
 
 }  // namespace kestrova

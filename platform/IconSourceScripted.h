@@ -27,7 +27,9 @@ class ScriptedIconSource : public IconSource {
     return pair;
   }
 
-  void SetIcon(const std::string& file, int32_t index, IconPair icons) { m_icons[{file, index}] = std::move(icons); }
+  void SetIcon(const std::string& file, int32_t index, IconPair icons) {
+    m_icons[{file, index}] = std::move(icons);
+  }
   void SetStock(int32_t index, IconPair icons) { m_stock[index] = std::move(icons); }
 
   std::optional<IconPair> Extract(const std::string& file, int32_t index) override {

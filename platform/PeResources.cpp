@@ -43,7 +43,8 @@ class PeImage {
     const auto signature = in.View(pe, 4);
     const auto sectionCount = in.U16(pe + 6);
     const auto optionalSize = in.U16(pe + 20);
-    if (!signature || *signature != QByteArrayView("PE\0\0", 4) || !sectionCount || !optionalSize) return std::nullopt;
+    if (!signature || *signature != QByteArrayView("PE\0\0", 4) || !sectionCount || !optionalSize)
+      return std::nullopt;
 
     const int64_t optional = pe + 24;
     const auto magic = in.U16(optional);
@@ -58,7 +59,8 @@ class PeImage {
     }
     const int64_t resourceField = directoryCountField + 4 + 2 * 8;  // data directory #2
     const auto directoryCount = in.U32(optional + directoryCountField);
-    if (!directoryCount || *directoryCount < 3 || resourceField + 8 > *optionalSize) return std::nullopt;
+    if (!directoryCount || *directoryCount < 3 || resourceField + 8 > *optionalSize)
+      return std::nullopt;
     const auto resourceRva = in.U32(optional + resourceField);
     if (!resourceRva || *resourceRva == 0) return std::nullopt;
 
@@ -69,7 +71,8 @@ class PeImage {
     image.m_sections.reserve(*sectionCount);
     for (int64_t i = 0; i < *sectionCount; ++i) {
       const int64_t header = table + i * 40;
-      image.m_sections.push_back({*in.U32(header + 12), *in.U32(header + 8), *in.U32(header + 20), *in.U32(header + 16)});
+      image.m_sections.push_back(
+          {*in.U32(header + 12), *in.U32(header + 8), *in.U32(header + 20), *in.U32(header + 16)});
     }
     return image;
   }
@@ -113,7 +116,8 @@ class PeImage {
   }
 
   // The subdirectory under the numbered entry `id` of `dir`.
-  std::optional<std::vector<DirEntry>> SubdirectoryById(const std::vector<DirEntry>& dir, uint32_t id) const {
+  std::optional<std::vector<DirEntry>> SubdirectoryById(const std::vector<DirEntry>& dir,
+                                                        uint32_t id) const {
     for (const DirEntry& entry : dir) {
       if (entry.Named() || entry.Id() != id) continue;
       if (!entry.IsDirectory()) return std::nullopt;

@@ -130,9 +130,11 @@ bool AssocLookup::ReadAndExtract() {
 }
 
 void AssocLookup::StockIcon() {
-  const bool program = QString::fromUtf8(m_extension.data(), static_cast<qsizetype>(m_extension.size()))
-                           .compare(QLatin1String(".exe"), Qt::CaseInsensitive) == 0;
-  const auto icons = m_source->Stock(program ? IconSource::kStockApplication : IconSource::kStockDocument);
+  const bool program =
+      QString::fromUtf8(m_extension.data(), static_cast<qsizetype>(m_extension.size()))
+          .compare(QLatin1String(".exe"), Qt::CaseInsensitive) == 0;
+  const auto icons =
+      m_source->Stock(program ? IconSource::kStockApplication : IconSource::kStockDocument);
   m_largeIcon = icons ? icons->large : QImage();
   m_smallIcon = icons ? icons->small : QImage();
 }

@@ -1,5 +1,6 @@
 #pragma once
-// AssocLookup: the icon the shell shows for an extension, found through its file type's DefaultIcon.
+// AssocLookup: the icon the shell shows for an extension, found through its file type's
+// DefaultIcon.
 
 #include <QImage>
 #include <cstdint>

@@ -48,10 +48,12 @@ class DesktopIconSourceTest : public ::testing::Test {
 };
 
 TEST_F(DesktopIconSourceTest, ReadsEachKindOfFileAtItsIndexes) {
-  const std::string icoFile = Write("a.ico", test::IcoFile({test::SolidDib(32, kRed), test::SolidDib(16, kRed)}));
-  const std::string dll = Write("lib.dll", test::BuildPe(true, {{uint16_t{7}, {test::SolidDib(32, kGreen)}},
-                                                               {uint16_t{9}, {test::SolidDib(32, kBlue)}}})
-                                               .bytes);
+  const std::string icoFile =
+      Write("a.ico", test::IcoFile({test::SolidDib(32, kRed), test::SolidDib(16, kRed)}));
+  const std::string dll =
+      Write("lib.dll", test::BuildPe(true, {{uint16_t{7}, {test::SolidDib(32, kGreen)}},
+                                            {uint16_t{9}, {test::SolidDib(32, kBlue)}}})
+                           .bytes);
   const std::string png = Write("b.png", test::SolidPng(48, kBlue));
   const std::string svg = Write("c.svg",
                                 "<svg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 10 10'>"
@@ -97,7 +99,8 @@ TEST_F(DesktopIconSourceTest, RefusesWhatIsNoIconFile) {
   EXPECT_FALSE(m_source.Extract(fifo, 0));
   // Compressed SVG could inflate without bound from a small file; it is not read at all.
   const std::string svg =
-      "<svg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 10 10'><rect width='10' height='10'/></svg>";
+      "<svg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 10 10'><rect width='10' "
+      "height='10'/></svg>";
   ASSERT_TRUE(m_source.Extract(Write("plain.svg", svg), 0));
   EXPECT_FALSE(m_source.Extract(Write("packed.svgz", test::Gzip(svg)), 0));
   // An image whose header claims a giant size is refused before decoding.
@@ -129,7 +132,8 @@ TEST_F(DesktopIconSourceTest, ThemeNamesAndStockComeFromTheIconTheme) {
   auto icon = [&](const char* name, QRgb colour) {
     QImage image(32, 32, QImage::Format_ARGB32);
     image.fill(colour);
-    ASSERT_TRUE(image.save(QString::fromStdString((theme / "32x32" / "apps" / name).string()), "PNG"));
+    ASSERT_TRUE(
+        image.save(QString::fromStdString((theme / "32x32" / "apps" / name).string()), "PNG"));
   };
   icon("kestrova-probe.png", kGreen);
   icon("text-x-generic.png", kBlue);

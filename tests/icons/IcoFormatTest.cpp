@@ -22,9 +22,13 @@ constexpr QRgb kRed = 0xffff0000;
 constexpr QRgb kGreen = 0xff00ff00;
 constexpr QRgb kBlue = 0xff0000ff;
 
-QByteArrayView View(const std::string& s) { return QByteArrayView(s.data(), static_cast<qsizetype>(s.size())); }
+QByteArrayView View(const std::string& s) {
+  return QByteArrayView(s.data(), static_cast<qsizetype>(s.size()));
+}
 
-std::optional<IconPair> IconsOfFile(const std::string& file) { return ico::IconsFromImages(ico::SplitIcoFile(View(file))); }
+std::optional<IconPair> IconsOfFile(const std::string& file) {
+  return ico::IconsFromImages(ico::SplitIcoFile(View(file)));
+}
 
 QRgb Center(const QImage& image) { return image.pixel(image.width() / 2, image.height() / 2); }
 
@@ -96,7 +100,8 @@ TEST(IcoFormat, PngEntriesDecodeWithTheirAlpha) {
 
 TEST(IcoFormat, ChoosesExactSizesThenLargerThenSmaller) {
   // 32 at two depths (the deeper wins), 16 exact, 48 larger.
-  const std::string file = IcoFile({SolidDib(48, kBlue), SolidDib(32, kRed, 8), SolidDib(32, kGreen), SolidDib(16, kBlue)});
+  const std::string file = IcoFile(
+      {SolidDib(48, kBlue), SolidDib(32, kRed, 8), SolidDib(32, kGreen), SolidDib(16, kBlue)});
   auto icons = IconsOfFile(file);
   ASSERT_TRUE(icons);
   EXPECT_EQ(icons->large.size(), QSize(32, 32));
@@ -176,7 +181,8 @@ TEST(IcoFormat, HostileImageHeadersGiveNothing) {
     Put32(b, at, value);
     return ico::DecodeImage(View(b)).isNull() && !ico::ProbeImage(View(b));
   };
-  EXPECT_TRUE(broken(8, static_cast<uint32_t>(std::numeric_limits<int32_t>::min()))) << "height INT_MIN";
+  EXPECT_TRUE(broken(8, static_cast<uint32_t>(std::numeric_limits<int32_t>::min())))
+      << "height INT_MIN";
   EXPECT_TRUE(broken(8, 0)) << "height 0";
   EXPECT_TRUE(broken(8, static_cast<uint32_t>(-32))) << "top-down height";
   EXPECT_TRUE(broken(8, 64)) << "height beyond the bytes";

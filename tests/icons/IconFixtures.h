@@ -140,8 +140,8 @@ inline std::string Gzip(const std::string& bytes) {
 inline std::string PngClaiming(uint32_t width, uint32_t height) {
   auto crc = [](const std::string& bytes) { return Crc32(bytes); };
   auto be32 = [](uint32_t v) {
-    return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
-                       static_cast<char>(v)};
+    return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16),
+                       static_cast<char>(v >> 8), static_cast<char>(v)};
   };
   auto chunk = [&](const std::string& type, const std::string& data) {
     return be32(static_cast<uint32_t>(data.size())) + type + data + be32(crc(type + data));
@@ -152,7 +152,8 @@ inline std::string PngClaiming(uint32_t width, uint32_t height) {
 
 // An .ico file; the directory's size bytes are `claimed` (the images' own headers are the
 // truth, as in many real files), 0 meaning "say nothing useful".
-inline std::string IcoFile(const std::vector<std::string>& images, int claimed = 0, uint16_t type = 1) {
+inline std::string IcoFile(const std::vector<std::string>& images, int claimed = 0,
+                           uint16_t type = 1) {
   std::string b;
   Add16(b, 0);
   Add16(b, type);
@@ -200,10 +201,11 @@ inline BuiltPe BuildPe(bool pe64, const std::vector<IconGroupSpec>& groupSpecs) 
     std::vector<Leaf> leaves;
   };
   std::vector<IconGroupSpec> groups = groupSpecs;
-  std::stable_sort(groups.begin(), groups.end(), [](const IconGroupSpec& a, const IconGroupSpec& b) {
-    if (a.name.index() != b.name.index()) return a.name.index() < b.name.index();
-    return a.name < b.name;
-  });
+  std::stable_sort(groups.begin(), groups.end(),
+                   [](const IconGroupSpec& a, const IconGroupSpec& b) {
+                     if (a.name.index() != b.name.index()) return a.name.index() < b.name.index();
+                     return a.name < b.name;
+                   });
 
   // RT_ICON entries numbered from 1 in order of appearance; each group's directory names them.
   std::vector<Name> icons;
@@ -258,7 +260,8 @@ inline BuiltPe BuildPe(bool pe64, const std::vector<IconGroupSpec>& groupSpecs) 
   std::vector<std::pair<uint16_t, std::vector<Name>*>> types = {{3, &icons}, {14, &groupNames}};
   for (size_t t = 0; t < types.size(); ++t) {
     std::vector<Name>& names = *types[t].second;
-    const size_t named = std::count_if(names.begin(), names.end(), [](const Name& n) { return n.name.index() == 0; });
+    const size_t named = std::count_if(names.begin(), names.end(),
+                                       [](const Name& n) { return n.name.index() == 0; });
     const size_t typeDir = directory(named, names.size() - named);
     out.at[t == 0 ? "iconDir" : "groupDir"] = typeDir;
     Put32(sec, root + 16 + t * 8, types[t].first);
@@ -322,7 +325,8 @@ inline BuiltPe BuildPe(bool pe64, const std::vector<IconGroupSpec>& groupSpecs) 
   Put32(b, directories + 20, static_cast<uint32_t>(sec.size()));
   const size_t section = optional + optionalSize;
   b.replace(section, 8, std::string(".rsrc\0\0\0", 8));
-  const uint32_t rawSize = static_cast<uint32_t>((sec.size() + kFileAlign - 1) / kFileAlign * kFileAlign);
+  const uint32_t rawSize =
+      static_cast<uint32_t>((sec.size() + kFileAlign - 1) / kFileAlign * kFileAlign);
   Put32(b, section + 8, static_cast<uint32_t>(sec.size()));
   Put32(b, section + 12, kSectionRva);
   Put32(b, section + 16, rawSize);
@@ -332,7 +336,8 @@ inline BuiltPe BuildPe(bool pe64, const std::vector<IconGroupSpec>& groupSpecs) 
   out.at["resourceDirectory"] = directories + 16;
   sec.resize(rawSize, '\0');
   for (auto& [name, offset] : out.at) {
-    if (name != "peHeader" && name != "sectionHeader" && name != "resourceDirectory") offset += kFileAlign;
+    if (name != "peHeader" && name != "sectionHeader" && name != "resourceDirectory")
+      offset += kFileAlign;
   }
   b += sec;
   return out;

@@ -102,8 +102,12 @@ class IconLookupTest : public ::testing::Test {
     Put(layout::DefaultIconKey("txtfile"), icon);
   }
 
-  QRgb LargeColour() const { return m_lookup.LargeIcon().isNull() ? 0 : m_lookup.LargeIcon().pixel(0, 0); }
-  QRgb SmallColour() const { return m_lookup.SmallIcon().isNull() ? 0 : m_lookup.SmallIcon().pixel(0, 0); }
+  QRgb LargeColour() const {
+    return m_lookup.LargeIcon().isNull() ? 0 : m_lookup.LargeIcon().pixel(0, 0);
+  }
+  QRgb SmallColour() const {
+    return m_lookup.SmallIcon().isNull() ? 0 : m_lookup.SmallIcon().pixel(0, 0);
+  }
 
   test::TestStore m_store;
   std::shared_ptr<ScriptedIconSource> m_source;
@@ -175,8 +179,8 @@ TEST_F(IconLookupTest, StockIconWheneverNoIconIsFound) {
     const char* iconFile;
   };
   const std::vector<Case> cases = {
-      {".nokey", "", ""},          {".noprogid", "", ""},         {".dangling", "gone", ""},
-      {".bare", "barefile", ""},   {".blank", "blankfile", ""},   {".arg", "argfile", "%1"},
+      {".nokey", "", ""},        {".noprogid", "", ""},       {".dangling", "gone", ""},
+      {".bare", "barefile", ""}, {".blank", "blankfile", ""}, {".arg", "argfile", "%1"},
   };
   for (const Case& c : cases) {
     m_source->ClearCalls();
@@ -228,7 +232,8 @@ TEST_F(IconLookupTest, ProgIdThatIsAPathIsRetriedAsItStands) {
 
 TEST_F(IconLookupTest, ExpandableTextIsPassedOnUnexpanded) {
   Put(layout::ExtKey("cfg"), "cfgfile");
-  PutRaw(layout::DefaultIconKey("cfgfile"), RegType::ExpandSz, std::string("%SystemRoot%\\x.dll,4\0", 21));
+  PutRaw(layout::DefaultIconKey("cfgfile"), RegType::ExpandSz,
+         std::string("%SystemRoot%\\x.dll,4\0", 21));
   m_lookup.SetExtension(".cfg");
   EXPECT_EQ(m_lookup.IconFile(), "%SystemRoot%\\x.dll");
   EXPECT_EQ(m_lookup.IconIndex(), 4);

@@ -25,7 +25,9 @@ constexpr QRgb kGreen = 0xff00ff00;
 constexpr QRgb kBlue = 0xff0000ff;
 constexpr QRgb kYellow = 0xffffff00;
 
-QByteArrayView View(const std::string& s) { return QByteArrayView(s.data(), static_cast<qsizetype>(s.size())); }
+QByteArrayView View(const std::string& s) {
+  return QByteArrayView(s.data(), static_cast<qsizetype>(s.size()));
+}
 
 // The colour of a file's icon at `index`, or 0 when it has none.
 QRgb ColourAt(const std::string& file, int32_t index) {
@@ -36,7 +38,8 @@ QRgb ColourAt(const std::string& file, int32_t index) {
 
 // The file offset of the data that the resource data entry at file offset `entry` names.
 size_t DataAt(const std::string& file, size_t entry) {
-  const uint32_t rva = static_cast<uint8_t>(file[entry]) | static_cast<uint8_t>(file[entry + 1]) << 8;
+  const uint32_t rva = static_cast<uint8_t>(file[entry]) | static_cast<uint8_t>(file[entry + 1])
+                                                               << 8;
   return 0x200 + (rva - 0x1000);
 }
 
@@ -45,7 +48,8 @@ std::vector<IconGroupSpec> FourGroups() {
   auto group = [](test::ResName name, QRgb colour) {
     return IconGroupSpec{name, {SolidDib(16, colour), SolidPng(32, colour)}};
   };
-  return {group(uint16_t{200}, kYellow), group(u"ZEBRA", kGreen), group(uint16_t{101}, kBlue), group(u"APPLE", kRed)};
+  return {group(uint16_t{200}, kYellow), group(u"ZEBRA", kGreen), group(uint16_t{101}, kBlue),
+          group(u"APPLE", kRed)};
 }
 
 class PeFlavour : public ::testing::TestWithParam<bool> {};
@@ -85,7 +89,8 @@ TEST(PeResources, PrefersNeutralThenUsEnglishThenTheFirstLanguage) {
     for (size_t leaf : broken) {
       // The language entry holds the data entry's offset from the section start (0x200).
       const size_t field = langDir + 16 + leaf * 8 + 4;
-      const size_t dataEntry = 0x200 + (static_cast<uint8_t>(pe.bytes[field]) | static_cast<uint8_t>(pe.bytes[field + 1]) << 8);
+      const size_t dataEntry = 0x200 + (static_cast<uint8_t>(pe.bytes[field]) |
+                                        static_cast<uint8_t>(pe.bytes[field + 1]) << 8);
       Put16(pe.bytes, DataAt(pe.bytes, dataEntry) + 6 + 12, 999);
     }
     return ColourAt(pe.bytes, 0);
@@ -96,7 +101,8 @@ TEST(PeResources, PrefersNeutralThenUsEnglishThenTheFirstLanguage) {
 }
 
 TEST(PeResources, GroupsKeepTheIconsThatExist) {
-  BuiltPe pe = BuildPe(false, {IconGroupSpec{uint16_t{5}, {SolidDib(16, kRed), SolidDib(32, kGreen)}}});
+  BuiltPe pe =
+      BuildPe(false, {IconGroupSpec{uint16_t{5}, {SolidDib(16, kRed), SolidDib(32, kGreen)}}});
   const size_t group = DataAt(pe.bytes, pe.at["groupDataEntry0"]);
   Put16(pe.bytes, group + 6 + 12, 77);  // the 16 names a missing RT_ICON
   EXPECT_EQ(pe::IconGroupImages(View(pe.bytes), 0).size(), 1u);
@@ -159,8 +165,10 @@ TEST(PeResources, LyingHeadersAndTreesGiveNothing) {
       {"section raw data shorter than the tree", with(section + 16, 16)},
       {"resource RVA outside every section", with(good.at.at("resourceDirectory"), 0x90000)},
       {"root entry count beyond the section", with(root + 14, 0xFFFF, 2)},
-      {"group directory points to itself", with(root + 16 + 8 + 4, 0x80000000u | static_cast<uint32_t>(root - 0x200))},
-      {"language level is a directory (a cycle)", with(lang0 + 16 + 4, 0x80000000u | static_cast<uint32_t>(root - 0x200))},
+      {"group directory points to itself",
+       with(root + 16 + 8 + 4, 0x80000000u | static_cast<uint32_t>(root - 0x200))},
+      {"language level is a directory (a cycle)",
+       with(lang0 + 16 + 4, 0x80000000u | static_cast<uint32_t>(root - 0x200))},
       {"name level holds data, not a directory", with(groupDir + 16 + 4, 0x10)},
       {"group data size of 4 GB", with(data0 + 4, 0xFFFFFFFF)},
       {"group data RVA wraps", with(data0, 0xFFFFFFF8)},
@@ -181,7 +189,8 @@ TEST(PeResources, ScrambledBytesNeverCrash) {
     std::string b = good;
     const size_t limit = round % 2 ? 0x400 : b.size();
     for (int n = 0; n < 3; ++n) b[next() % limit] = static_cast<char>(next() >> 16);
-    for (int32_t index : {0, 1, 3, -101, -200}) (void)ico::IconsFromImages(pe::IconGroupImages(View(b), index));
+    for (int32_t index : {0, 1, 3, -101, -200})
+      (void)ico::IconsFromImages(pe::IconGroupImages(View(b), index));
   }
   SUCCEED();
 }
