@@ -164,7 +164,7 @@ class SqliteEngine final : public RegistryEngine {
     RequireWritable();
     if (!IsValidKeyName(name)) {
       throw StoreError("The key name \"" + std::string(name) +
-                       "\" is not valid: a key name has 1 to 255 characters and no backslash.");
+                       "\" is not valid: a key name has 1 to 255 characters, no backslash and no line break.");
     }
     if (parent.depth + 1 > kMaxKeyDepth) {
       throw StoreError("The key \"" + std::string(name) + "\" would lie deeper than " +
@@ -177,8 +177,10 @@ class SqliteEngine final : public RegistryEngine {
       Run ins(S(kInsertChild));
       ins.Int(1, parent.id).Blob(2, fold).Blob(3, name);
       const int rc = ins.Step();
+      if (rc == SQLITE_ROW) return KeyRef{ins.ColInt(0), parent.depth + 1};
       if (rc != SQLITE_DONE) ThrowError(rc);
     }
+    // Nothing inserted: the key exists already, or its parent is gone.
     if (auto found = Find(parent, name)) return *found;
     throw StoreError("The key \"" + std::string(name) +
                      "\" could not be created: its parent key was deleted meanwhile.");
@@ -386,7 +388,7 @@ class SqliteEngine final : public RegistryEngine {
         return "INSERT INTO keys(parent, fold, name, id) "
                "SELECT ?1, ?2, ?3, (SELECT coalesce(max(id), 0) + 1 FROM keys) "
                "WHERE EXISTS(SELECT 1 FROM keys WHERE id=?1) "
-               "ON CONFLICT(parent, fold) DO NOTHING";
+               "ON CONFLICT(parent, fold) DO NOTHING RETURNING id";
       case kKeyExists:
         return "SELECT 1 FROM keys WHERE id=?1";
       case kListChildren:

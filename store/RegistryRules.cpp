@@ -90,7 +90,7 @@ std::string FoldName(std::string_view name) {
 bool IsValidKeyName(std::string_view name) {
   if (name.empty()) return false;
   for (const char c : name) {
-    if (c == '\\' || static_cast<unsigned char>(c) < 0x20) return false;
+    if (c == '\\' || c == '\0' || c == '\r' || c == '\n') return false;
   }
   return CharCount(name) <= kMaxKeyNameChars;
 }

@@ -22,7 +22,8 @@ std::size_t CharCount(std::string_view text);
 // platform's registry does.
 std::string FoldName(std::string_view name);
 
-// A key name is 1..255 characters, with no backslash and no control character.
+// A key name is 1..255 characters, with no backslash. NUL and line breaks are refused too:
+// a .reg file (and so a backup) cannot carry them in a key line.
 bool IsValidKeyName(std::string_view name);
 // A value name is at most 16,383 characters, with no NUL.
 bool IsValidValueName(std::string_view name);

@@ -295,7 +295,8 @@ TEST_F(AssocStoreTest, LimitsFailTheWayEachOperationFails) {
   auto s = Classes();
   ASSERT_TRUE(s->OpenPath("\\limits", true));
   EXPECT_FALSE(s->OpenPath("\\limits\\" + std::string(256, 'k'), true));
-  EXPECT_FALSE(s->OpenPath("\\limits\\bad\x01name", true));
+  EXPECT_FALSE(s->OpenPath("\\limits\\bad\nname", true));
+  EXPECT_TRUE(s->OpenPath("\\limits\\tab\tend\t", true));
   const std::string longName(16384, 'v');
   EXPECT_EQ(MessageOf([&] { s->PutText(longName, "x"); }), "Failed to set data for '" + longName + "'");
   s->PutText(std::string(16383, 'v'), "ok");
