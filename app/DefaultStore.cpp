@@ -20,11 +20,11 @@ QString DataDir() {
   return QStringLiteral(KESTROVA_SOURCE_DATA_DIR);
 }
 
-void OpenDefaultStore(const std::string& path) {
-  const bool fresh = !std::filesystem::exists(path);
-  UseSqliteStore(path);
-  auto engine = AcquireEngine();
-  if (!fresh) return;
+namespace {
+
+// Writes the default classes into a new store beside `path` and moves it into place once
+// complete, so a first start that is cut short never leaves a half-filled store behind.
+void CreateSeededStore(const std::string& path) {
   QFile seed(":/kestrova/default-classes.reg");
   if (!seed.open(QIODevice::ReadOnly)) return;
   // The default classes name the icon files shipped with the program by their folder.
@@ -33,8 +33,23 @@ void OpenDefaultStore(const std::string& path) {
   // The importer reads files; the bundled data goes through a private temporary one.
   QTemporaryFile file;
   if (!file.open() || file.write(bytes) < 0 || !file.flush()) return;
-  std::ostringstream err;
-  ImportRegFile(*engine, file.fileName().toStdString(), ImportOptions{}, err);
+  const std::string partial = path + ".new";
+  std::error_code ec;
+  for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(partial + suffix, ec);
+  {
+    auto engine = OpenSqliteStore(partial);
+    std::ostringstream err;
+    ImportRegFile(*engine, file.fileName().toStdString(), ImportOptions{}, err);
+  }  // closing the last connection folds the journal into the file
+  std::filesystem::rename(partial, path, ec);
+}
+
+}  // namespace
+
+void OpenDefaultStore(const std::string& path) {
+  if (!std::filesystem::exists(path) && !StoreReadOnlyRequested()) CreateSeededStore(path);
+  UseSqliteStore(path);
+  AcquireEngine();  // reports a damaged or foreign file now, before any window
 }
 
 }  // namespace kestrova

@@ -10,7 +10,17 @@
 #include <QPixmap>
 #include <QScreen>
 
+#include <QPainter>
+#include <QStyledItemDelegate>
+
 #include "app/About.h"
+#include "app/Backups.h"
+#include "app/Errors.h"
+#include "dialogs/DDE.h"
+#include "platform/Boxes.h"
+#include "platform/Clock.h"
+#include "platform/Notifier.h"
+#include "shell/ProcessLauncher.h"
 #include "store/AssocLayout.h"
 #include "store/AssocStore.h"
 #include "store/EditFlags.h"
@@ -70,6 +80,52 @@ QAction* Item(QMenu* menu, const char* name, const QString& caption) {
   return action;
 }
 
+// Draws the actions list's rows through the window's handler.
+class ActionRowDelegate : public QStyledItemDelegate {
+ public:
+  ActionRowDelegate(TForm1* form) : QStyledItemDelegate(form->ListBox1), m_form(form) {}
+  void paint(QPainter* painter, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override {
+    m_form->ListBox1DrawItem(painter, option, index.row());
+  }
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    return {QStyledItemDelegate::sizeHint(option, index).width(), 16};
+  }
+
+ private:
+  TForm1* m_form;
+};
+
+// One argument of a Windows command line: quoted, with backslashes before a quote doubled.
+QString Quoted(const QString& text) {
+  QString out = "\"";
+  int backslashes = 0;
+  for (const QChar c : text) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    out += QString(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+    backslashes = 0;
+    out += c;
+  }
+  out += QString(backslashes * 2, '\\');
+  return out + '"';
+}
+
+// The key argument stays bare, as registry editors take it, unless a blank or quote
+// would split it into several arguments and export the wrong key.
+QString KeyArgument(const QString& key) {
+  return key.contains(' ') || key.contains('\t') || key.contains('"') ? Quoted(key) : key;
+}
+
+// Reads a key's default value; a key that cannot be opened reads as empty text rather
+// than as the value of the key open before.
+std::string DefaultOf(AssocStore& store, const std::string& path) {
+  store.ClosePath();
+  return store.OpenPath(path, false) ? store.GetText(layout::DefaultValueName) : std::string();
+}
+
 }  // namespace
 
 void ClickableImage::mouseReleaseEvent(QMouseEvent* event) {
@@ -101,6 +157,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   SetTabOrder();
   Connect();
   AboutDlg = new AboutBox(this);
+  Starter = std::make_unique<ProcessLauncher>(this);
+  Starter->Wait = true;
 
   // Fixed border, no maximise; the client area below the menu is 515 by 396.
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -166,6 +224,7 @@ void TForm1::BuildControls() {
   ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
   ListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
   ListBox1->setAccessibleName("Actions");
+  ListBox1->setItemDelegate(new ActionRowDelegate(this));
   ActionE = Labelled(ActionsGroup, new QLineEdit, "ActionE", "Action:", 136, 40, 313);
   Command = Labelled(ActionsGroup, new QLineEdit, "Command", "Command-line used to perform action:",
                      136, 88, 313);
@@ -268,6 +327,23 @@ void TForm1::Connect() {
   connect(ListBox1, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& pos) { PopUp->popup(ListBox1->viewport()->mapToGlobal(pos)); });
   connect(RegEdit1, &QAction::triggered, RegEditB, &QAction::trigger);
+  connect(ListBox1, &QTreeWidget::itemSelectionChanged, this, [this] {
+    if (!m_fillingList) ListBox1Click();
+  });
+  connect(SaveActionBtn, &QPushButton::clicked, this, &TForm1::SaveActionBtnClick);
+  connect(BrowseBtn, &QPushButton::clicked, this, &TForm1::BrowseBtnClick);
+  connect(DDEBtn, &QPushButton::clicked, this, &TForm1::DDEBtnClick);
+  connect(AddShell1, &QAction::triggered, this, &TForm1::AddShell1Click);
+  connect(DeleteShell1, &QAction::triggered, this, &TForm1::DeleteShell1Click);
+  connect(ChangetoDefaultAction1, &QAction::triggered, this, &TForm1::ChangetoDefaultAction1Click);
+  connect(SaveExtAction, &QAction::triggered, this, &TForm1::SaveExt);
+  connect(SaveExtBtn, &QPushButton::clicked, SaveExtAction, &QAction::trigger);
+  connect(Save1, &QAction::triggered, SaveExtAction, &QAction::trigger);
+  connect(SaveTypeBtn, &QPushButton::clicked, this, &TForm1::SaveTypeBtnClick);
+  connect(Delete1, &QAction::triggered, this, &TForm1::Delete1Click);
+  connect(Delete2, &QAction::triggered, this, &TForm1::Delete2Click);
+  connect(BUExtAction, &QAction::triggered, this, &TForm1::BUExt);
+  connect(BUProgIDAction, &QAction::triggered, this, &TForm1::BUProgID);
   connect(ExtensionDetails1, &QAction::triggered, WebHelpB, &QAction::trigger);
 }
 
@@ -326,6 +402,7 @@ void TForm1::ExtChange() {
 void TForm1::ExtClick() { Ext->selectAll(); }
 
 void TForm1::ClearFrm() {
+  const QSignalBlocker quiet(ListBox1);
   ContentType->setCurrentIndex(-1);
   ContentType->setEditText(QString());
   EnableEditFlags(false);
@@ -424,6 +501,7 @@ void TForm1::GetActions(Load& load) {
   load.store.OpenPath(shellKey, false);
   std::vector<std::string> verbs;
   load.store.ListSubkeys(verbs);
+  const QSignalBlocker quiet(ListBox1);
   ListBox1->clear();
   QList<QTreeWidgetItem*> items;
   items.reserve(static_cast<qsizetype>(verbs.size()));
@@ -480,6 +558,239 @@ void TForm1::EnableEditFlags(bool enabled) {
   EditFlags1->setEnabled(enabled);
 }
 
+// ---- The actions panel ----
+
+void TForm1::ListBox1DrawItem(QPainter* painter, const QStyleOptionViewItem& option, int index) {
+  const bool selected = option.state & QStyle::State_Selected;
+  const QPalette& palette = ListBox1->palette();
+  painter->save();
+  painter->fillRect(option.rect, selected ? palette.highlight() : palette.base());
+  QFont font = ListBox1->font();
+  const QString text = ListBox1->topLevelItem(index) ? ListBox1->topLevelItem(index)->text(0) : QString();
+  // The default action is bold only when its name matches exactly, letter case included.
+  font.setBold(text == Q(State.CurrentDefaultVerb));
+  painter->setFont(font);
+  painter->setPen(palette.color(QPalette::Text));
+  const QString shown = QFontMetrics(font).elidedText(text, Qt::ElideMiddle, option.rect.width());
+  painter->drawText(option.rect, Qt::AlignLeft | Qt::AlignTop, shown);
+  if (option.state & QStyle::State_HasFocus) {
+    QStyleOptionFocusRect focus;
+    focus.rect = option.rect;
+    focus.state = option.state;
+    focus.backgroundColor = palette.color(selected ? QPalette::Highlight : QPalette::Base);
+    ListBox1->style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, ListBox1);
+  }
+  painter->restore();
+}
+
+std::string TForm1::SelectedVerb() const {
+  const int index = ListIndex();
+  if (index < 0) throw EListError(index);
+  return S(ListBox1->topLevelItem(index)->text(0));
+}
+
+void TForm1::ListBox1Click() {
+  State.CurrentProgID = S(ExtDesc->text());
+  const std::string verb = SelectedVerb();
+  AssocStore store;
+  store.SetRoot(RootKey::ClassesRoot);
+  ActionE->setText(Q(DefaultOf(store, layout::VerbKey(State.CurrentProgID, verb))));
+  const QString command = Q(DefaultOf(store, layout::VerbCommandKey(State.CurrentProgID, verb)));
+  Command->setText(command);
+  Command->setToolTip(command);
+  store.ClosePath();
+  const bool opened = store.OpenPath(layout::ExtKey(S(Ext->text())), false);
+  ContentType->setEditText(opened ? Q(store.GetText(layout::ContentTypeName)) : QString());
+}
+
+void TForm1::SaveActionBtnClick() {
+  BUProgID();
+  State.CurrentProgID = S(ExtDesc->text());
+  const std::string verb = SelectedVerb();
+  AssocStore store;
+  store.SetRoot(RootKey::ClassesRoot);
+  // A key that cannot be opened leaves no key current, so the write fails with the store's
+  // error instead of landing in another key.
+  store.OpenPath(layout::VerbKey(State.CurrentProgID, verb), false);
+  store.PutText(layout::DefaultValueName, S(ActionE->text()));
+  store.ClosePath();
+  // An action made elsewhere may lack its command key; saving makes it.
+  if (!store.OpenPath(layout::VerbCommandKey(State.CurrentProgID, verb), false)) {
+    store.OpenPath(layout::NewVerbCommandKey(State.CurrentProgID, verb), true);
+  }
+  store.PutText(layout::DefaultValueName, S(Command->text()));
+  Command->setToolTip(Command->text());
+  TheNotifier().AssocChanged();
+  SetStatus("Action Properties Saved.");
+}
+
+void TForm1::BrowseBtnClick() {
+  Boxes::OpenFileRequest request;
+  request.title = "Open";
+  request.defaultSuffix = "EXE";
+  request.initialDir = ".";
+  request.filters = {"Executables (*.exe)", "All Files (*)"};
+  const QString program = TheBoxes().OpenFile(this, request);
+  if (program.isEmpty()) return;
+  // The program's path is quoted, so a path with blanks starts the right program.
+  Command->setText("\"" + program + "\" \"%1\"");
+}
+
+void TForm1::DDEBtnClick() {
+  if (m_dialogs.FrmDDE) m_dialogs.FrmDDE->exec();
+  TheNotifier().AssocChanged();
+}
+
+void TForm1::AddShell1Click() {
+  const QString name = TheBoxes().Prompt(this, "New Action", "Action Name", QString(), 255);
+  if (name.isEmpty()) return;
+  // Without a loaded file type the action would land under a key of no file type.
+  if (State.CurrentProgID.empty() || State.CurrentProgID == "?") {
+    Message("No file type is loaded. Load an extension that has a file type before adding an action.");
+    return;
+  }
+  {
+    AssocStore store;
+    store.SetRoot(RootKey::ClassesRoot);
+    store.CreatePath(layout::NewVerbCommandKey(State.CurrentProgID, S(name)));
+  }
+  RefillActions(State.CurrentProgID);
+}
+
+void TForm1::DeleteShell1Click() {
+  const std::string verb = SelectedVerb();
+  // Like every other deletion of association data, a backup comes first.
+  BUProgID();
+  {
+    AssocStore store;
+    store.SetRoot(RootKey::ClassesRoot);
+    store.RemovePath(layout::VerbKey(State.CurrentProgID, verb));
+  }
+  RefillActions(State.CurrentProgID);
+}
+
+void TForm1::ChangetoDefaultAction1Click() {
+  const std::string verb = SelectedVerb();
+  {
+    AssocStore store;
+    store.SetRoot(RootKey::ClassesRoot);
+    store.OpenPath(layout::ShellKey(State.CurrentProgID), false);
+    store.PutText(layout::DefaultValueName, verb);
+  }
+  State.CurrentDefaultVerb = verb;
+  SetStatus("Default action successfully changed to " + Q(verb));
+  ListBox1->viewport()->update();
+}
+
+void TForm1::RefillActions(const std::string& progId) {
+  std::vector<std::string> verbs;
+  {
+    AssocStore store;
+    store.SetRoot(RootKey::ClassesRoot);
+    if (store.OpenPath(layout::ShellKey(progId), false)) store.ListSubkeys(verbs);
+  }
+  const QSignalBlocker quiet(ListBox1);
+  ListBox1->clear();
+  for (const auto& verb : verbs) ListBox1->addTopLevelItem(new QTreeWidgetItem(QStringList{Q(verb)}));
+  ListBox1->setCurrentItem(nullptr);
+  ListBox1->clearSelection();
+}
+
+// ---- Saving, deleting, backups ----
+
+void TForm1::Backup(const QString& name, const std::string& keyName) {
+  if (name.isEmpty()) return;
+  const QString file = BackupFileName(BackupDir(QCoreApplication::applicationDirPath()), name,
+                                      TheClock().Now());
+  Starter->SetText(0, "Regedit.exe");
+  Starter->SetText(1, "/e " + Quoted(file) + " " + KeyArgument(Q(keyName)));
+  Starter->Start();
+  Starter->SetText(1, QString());
+}
+
+void TForm1::BUExt() { Backup(Ext->text(), layout::ExtBackupKey(S(Ext->text()))); }
+
+void TForm1::BUProgID() { Backup(ExtDesc->text(), layout::ProgIdBackupKey(S(ExtDesc->text()))); }
+
+void TForm1::SaveExt() {
+  BUExt();
+  const std::string ext = S(Ext->text());
+  AssocStore store;
+  store.SetRoot(RootKey::ClassesRoot);
+  if (!store.HasPath(layout::ExtKey(ext))) {
+    Message("Extension does not exist, please use the New Extension wizard form the Extension Menu.");
+    return;
+  }
+  store.OpenPath(layout::ExtKey(ext), false);
+  const QString type = ContentType->currentText();
+  if (type.isEmpty()) {
+    store.RemoveValue(layout::ContentTypeName);
+  } else {
+    store.PutText(layout::ContentTypeName, S(type));
+  }
+  TheNotifier().AssocChanged();
+  SetStatus("File Extension Properties Saved.");
+}
+
+void TForm1::SaveTypeBtnClick() {
+  if (ExtDesc->text().isEmpty()) return;
+  BUProgID();
+  State.CurrentProgID = S(ExtDesc->text());
+  AssocStore store;
+  store.SetRoot(RootKey::ClassesRoot);
+  store.OpenPath(layout::ProgIdKey(State.CurrentProgID), false);
+  store.PutText(layout::DefaultValueName, S(ExtType->text()));
+  store.PutDword(layout::EditFlagsName, ConfirmCB->isChecked() ? 0 : 0x10000);
+  if (AlwaysShowCB->isChecked()) {
+    store.PutText(layout::AlwaysShowExtName, "");
+  } else {
+    store.RemoveValue(layout::AlwaysShowExtName);
+  }
+  if (BrowseCB->isChecked()) {
+    store.RemoveValue(layout::BrowserFlagsName);
+  } else {
+    store.PutDword(layout::BrowserFlagsName, 8);
+  }
+  TheNotifier().AssocChanged();
+  SetStatus("File Type Properties Saved.");
+}
+
+void TForm1::Delete1Click() {
+  BUExt();
+  const QString ext = Ext->text();
+  if (ext.isEmpty()) return;
+  if (!TheBoxes().Confirm(this, "Confirm", "Are you sure you want to delete ." + ext + "?")) return;
+  {
+    AssocStore store;
+    store.SetRoot(RootKey::ClassesRoot);
+    store.OpenPath(layout::RootPath, false);
+    store.RemovePath(layout::ExtKey(S(ext)));
+    if (!store.HasPath(layout::ExtKey(S(ext)))) SetStatus("Deleted Extension Successfully");
+  }
+  Ext->clear();
+  ClearFrm();
+}
+
+void TForm1::Delete2Click() {
+  const QString progId = ExtDesc->text();
+  if (progId.isEmpty()) return;
+  if (!TheBoxes().Confirm(this, "Confirm", "Are you sure you want to delete ." + progId + "?")) {
+    return;
+  }
+  BUProgID();
+  {
+    AssocStore store;
+    store.SetRoot(RootKey::ClassesRoot);
+    store.OpenPath(layout::RootPath, false);
+    store.RemovePath(layout::ProgIdKey(S(progId)));
+    if (!store.HasPath(layout::ProgIdKey(S(progId)))) SetStatus("Deleted File Type Successfully");
+  }
+  Ext->clear();
+  ClearFrm();
+}
+
+void TForm1::Message(const QString& text) { TheBoxes().Message(this, "Kestrova", text, Boxes::Icon::None); }
+
 void TForm1::Exit1Click() { close(); }
 
 void TForm1::About1Click() { AboutDlg->exec(); }
@@ -489,8 +800,8 @@ void TForm1::SetStatus(const QString& text) { m_statusText->setText(text); }
 QString TForm1::StatusText() const { return m_statusText->text(); }
 
 int TForm1::ListIndex() const {
-  QTreeWidgetItem* item = ListBox1->currentItem();
-  return item && item->isSelected() ? ListBox1->indexOfTopLevelItem(item) : -1;
+  const QList<QTreeWidgetItem*> selected = ListBox1->selectedItems();
+  return selected.isEmpty() ? -1 : ListBox1->indexOfTopLevelItem(selected.front());
 }
 
 }  // namespace kestrova

@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QStyleOptionViewItem>
 #include <QTreeWidget>
 #include <memory>
 #include <string>
@@ -23,6 +24,7 @@
 namespace kestrova {
 
 class AboutBox;
+class ProcessLauncher;
 class TForm2;
 class TForm3;
 class TForm4;
@@ -76,6 +78,26 @@ class TForm1 : public QMainWindow {
   void LoadExtension();
   void Exit1Click();
   void About1Click();
+
+  // The actions panel.
+  void ListBox1DrawItem(QPainter* painter, const QStyleOptionViewItem& option, int index);
+  void ListBox1Click();
+  void SaveActionBtnClick();
+  void BrowseBtnClick();
+  void DDEBtnClick();
+  void AddShell1Click();
+  void DeleteShell1Click();
+  void ChangetoDefaultAction1Click();
+  // The text of the selected row; raises the list index error when none is selected.
+  std::string SelectedVerb() const;
+
+  // Saving, deleting and the backups taken first.
+  void SaveExt();
+  void SaveTypeBtnClick();
+  void Delete1Click();
+  void Delete2Click();
+  void BUExt();
+  void BUProgID();
 
   // The status bar's one simple text.
   void SetStatus(const QString& text);
@@ -144,6 +166,8 @@ class TForm1 : public QMainWindow {
 
   AboutBox* AboutDlg;
   AssocLookup Lookup;
+  // Every outside program goes through it; it waits for what it started.
+  std::unique_ptr<ProcessLauncher> Starter;
 
  protected:
   bool event(QEvent* event) override;
@@ -165,11 +189,16 @@ class TForm1 : public QMainWindow {
   void GetContentType(Load& load);
   void GetActions(Load& load);
   void ShowIcon(const QImage& image);
+  void Backup(const QString& name, const std::string& keyName);
+  void RefillActions(const std::string& progId);
+  void Message(const QString& text);
   void EnableEditFlags(bool enabled);
 
   Dialogs m_dialogs;
   QString m_argument;
   QLabel* m_statusText = nullptr;
+  // Set while the program itself changes the list, whose selection handler is for the user.
+  bool m_fillingList = false;
   bool m_argumentApplied = false;
 };
 

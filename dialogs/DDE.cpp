@@ -1,11 +1,114 @@
 #include "dialogs/DDE.h"
 
+#include <QGroupBox>
+#include <QLabel>
+
+#include "app/Main.h"
 #include "dialogs/DialogFrame.h"
+#include "store/AssocLayout.h"
+#include "store/AssocStore.h"
 
 namespace kestrova {
+namespace {
+
+QLineEdit* LabelledEdit(QWidget* parent, const char* name, const QString& label, int top) {
+  auto* edit = new QLineEdit(parent);
+  edit->setObjectName(name);
+  edit->setGeometry(16, top, 289, 21);
+  auto* caption = new QLabel(label, parent);
+  caption->setObjectName(QString(name) + "Label");
+  caption->setGeometry(16, top - 16, 289, 14);
+  caption->setBuddy(edit);
+  edit->setAccessibleName(QString(label).remove('&').remove(':'));
+  return edit;
+}
+
+std::string DefaultOf(AssocStore& store, const std::string& path) {
+  store.ClosePath();
+  return store.OpenPath(path, false) ? store.GetText(layout::DefaultValueName) : std::string();
+}
+
+void WriteDefault(AssocStore& store, const std::string& path, const QLineEdit* box) {
+  // A key that cannot be made leaves no key current: the write fails, never lands elsewhere.
+  store.ClosePath();
+  store.OpenPath(path, true);
+  store.PutText(layout::DefaultValueName, box->text().toStdString());
+}
+
+}  // namespace
 
 TFrmDDE::TFrmDDE(TForm1* mainWindow, QWidget* parent) : QDialog(parent), m_main(mainWindow) {
   SetUpFixedDialog(this, "TFrmDDE", "Dynamic Data Exchange Settings", 340, 305);
+  auto* group = new QGroupBox("DDE", this);
+  group->setObjectName("GroupBox1");
+  group->setGeometry(8, 15, 321, 233);
+  CheckBox1 = new QCheckBox("Use DDE", group);
+  CheckBox1->setObjectName("CheckBox1");
+  CheckBox1->setGeometry(16, 24, 97, 17);
+  Edit5 = LabelledEdit(group, "Edit5", "&DDE Message:", 72);
+  Edit6 = LabelledEdit(group, "Edit6", "Appli&cation:", 112);
+  IfExec = LabelledEdit(group, "IfExec", "DDE Application &Not Running:", 152);
+  Edit7 = LabelledEdit(group, "Edit7", "&Topic:", 192);
+  OKBtn = new QPushButton("&OK", this);
+  OKBtn->setObjectName("OKBtn");
+  OKBtn->setGeometry(176, 264, 75, 25);
+  OKBtn->setDefault(true);
+  CancelBtn = new QPushButton("&Cancel", this);
+  CancelBtn->setObjectName("CancelBtn");
+  CancelBtn->setGeometry(256, 264, 75, 25);
+  setTabOrder(CheckBox1, Edit5);
+  setTabOrder(Edit5, Edit6);
+  setTabOrder(Edit6, IfExec);
+  setTabOrder(IfExec, Edit7);
+  setTabOrder(Edit7, OKBtn);
+  setTabOrder(OKBtn, CancelBtn);
+  connect(OKBtn, &QPushButton::clicked, this, &TFrmDDE::OKBtnClick);
+  connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TFrmDDE::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  FormActivate();
+}
+
+void TFrmDDE::FormActivate() {
+  const std::string& progId = m_main->State.CurrentProgID;
+  if (progId.empty()) return;
+  const std::string verb = m_main->SelectedVerb();
+  AssocStore store;
+  store.SetRoot(RootKey::ClassesRoot);
+  if (store.HasPath(layout::DdeExecKey(progId, verb))) {
+    CheckBox1->setChecked(true);
+    Edit5->setText(QString::fromStdString(DefaultOf(store, layout::DdeExecKey(progId, verb))));
+    Edit6->setText(QString::fromStdString(DefaultOf(store, layout::DdeApplicationKey(progId, verb))));
+    Edit7->setText(QString::fromStdString(DefaultOf(store, layout::DdeTopicKey(progId, verb))));
+    IfExec->setText(QString::fromStdString(DefaultOf(store, layout::DdeIfExecKey(progId, verb))));
+  } else {
+    CheckBox1->setChecked(false);
+    Edit5->clear();
+    Edit6->clear();
+    IfExec->clear();
+    Edit7->clear();
+  }
+}
+
+void TFrmDDE::OKBtnClick() {
+  m_main->BUProgID();
+  const std::string& progId = m_main->State.CurrentProgID;
+  const std::string verb = m_main->SelectedVerb();
+  {
+    AssocStore store;
+    store.SetRoot(RootKey::ClassesRoot);
+    if (CheckBox1->isChecked()) {
+      WriteDefault(store, layout::DdeExecKey(progId, verb), Edit5);
+      WriteDefault(store, layout::DdeApplicationKey(progId, verb), Edit6);
+      WriteDefault(store, layout::DdeTopicKey(progId, verb), Edit7);
+      WriteDefault(store, layout::DdeIfExecKey(progId, verb), IfExec);
+    } else {
+      store.RemovePath(layout::DdeExecKey(progId, verb));
+    }
+  }
+  accept();
 }
 
 }  // namespace kestrova

@@ -1,7 +1,10 @@
 #pragma once
-// TFrmDDE: the DDE settings of the selected action.
+// TFrmDDE: the DDE settings of the action selected in the main window.
 
+#include <QCheckBox>
 #include <QDialog>
+#include <QLineEdit>
+#include <QPushButton>
 
 namespace kestrova {
 
@@ -12,8 +15,24 @@ class TFrmDDE : public QDialog {
  public:
   explicit TFrmDDE(TForm1* mainWindow, QWidget* parent = nullptr);
 
+  // Loads the selected action's settings; run each time the dialog is shown.
+  void FormActivate();
+  // Backs the file type up, writes the four texts or removes "ddeexec", and closes.
+  void OKBtnClick();
+
+  QCheckBox* CheckBox1;
+  QLineEdit* Edit5;   // DDE message
+  QLineEdit* Edit6;   // application
+  QLineEdit* IfExec;  // message when the application is not running
+  QLineEdit* Edit7;   // topic
+  QPushButton* OKBtn;
+  QPushButton* CancelBtn;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  private:
-  [[maybe_unused]] TForm1* m_main;
+  TForm1* m_main;
 };
 
 }  // namespace kestrova
