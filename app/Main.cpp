@@ -327,8 +327,10 @@ void TForm1::Connect() {
   connect(ListBox1, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& pos) { PopUp->popup(ListBox1->viewport()->mapToGlobal(pos)); });
   connect(RegEdit1, &QAction::triggered, RegEditB, &QAction::trigger);
+  // The user's choice of a row; the program fills the list with its signals blocked, and a
+  // selection that becomes empty (a Ctrl+click) chooses nothing.
   connect(ListBox1, &QTreeWidget::itemSelectionChanged, this, [this] {
-    if (!m_fillingList) ListBox1Click();
+    if (ListIndex() >= 0) ListBox1Click();
   });
   connect(SaveActionBtn, &QPushButton::clicked, this, &TForm1::SaveActionBtnClick);
   connect(BrowseBtn, &QPushButton::clicked, this, &TForm1::BrowseBtnClick);

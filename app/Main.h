@@ -197,8 +197,6 @@ class TForm1 : public QMainWindow {
   Dialogs m_dialogs;
   QString m_argument;
   QLabel* m_statusText = nullptr;
-  // Set while the program itself changes the list, whose selection handler is for the user.
-  bool m_fillingList = false;
   bool m_argumentApplied = false;
 };
 

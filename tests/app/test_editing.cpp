@@ -1,0 +1,486 @@
+// Saving, deleting, backups, the actions panel and the DDE dialog, driven through the real
+// windows with scripted boxes, a recording opener and a fixed clock.
+
+#include <QPainter>
+#include <QTest>
+#include <QTimer>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+
+#include "app/Errors.h"
+#include "app/Main.h"
+#include "dialogs/DDE.h"
+#include "platform/Clock.h"
+#include "platform/Notifier.h"
+#include "platform/OpenerDesktop.h"
+#include "platform/OpenerRecording.h"
+#include "shell/ProcessLauncher.h"
+#include "store/AssocLayout.h"
+#include "tests/app/MainWindowFixture.h"
+#include "tools/RegeditCommand.h"
+
+namespace kestrova::test {
+namespace {
+
+class FixedClock : public Clock {
+ public:
+  QDateTime now{QDate(2026, 12, 7), QTime(11, 39, 5)};
+  QDateTime Now() override { return now; }
+};
+
+class CountingNotifier : public ShellNotifier {
+ public:
+  int count = 0;
+  void AssocChanged() override { ++count; }
+};
+
+class EditingTest : public MainWindowTest {
+ protected:
+  void SetUp() override {
+    MainWindowTest::SetUp();
+    m_opener = std::make_shared<RecordingOpener>();
+    SetOpener(m_opener);
+    m_clock = std::make_shared<FixedClock>();
+    SetClock(m_clock);
+    m_notifier = std::make_shared<CountingNotifier>();
+    SetNotifier(m_notifier);
+    m_backups = std::getenv("KESTROVA_BACKUP_DIR");
+  }
+  void TearDown() override {
+    MainWindowTest::TearDown();
+    SetOpener(nullptr);
+    SetClock(nullptr);
+    SetNotifier(nullptr);
+  }
+
+  void WriteTextFile() {
+    Text("\\.txt", "", "txtfile");
+    Text("\\.txt", "Content Type", "text/plain");
+    Text("\\txtfile", "", "Text Document");
+    Raw("\\txtfile", "EditFlags", RegType::Binary, std::string("\x38\x07\x01\x00", 4));
+    Text("\\txtfile\\Shell", "", "open");
+    Text("\\txtfile\\Shell\\open", "", "&Open");
+    Text("\\txtfile\\Shell\\open\\command", "", "viewer %1");
+    Text("\\txtfile\\Shell\\print", "", "&Print");
+    Text("\\txtfile\\Shell\\print\\command", "", "lp %1");
+    Text("\\txtfile\\Shell\\print\\ddeexec", "", "[print]");
+    Text("\\txtfile\\Shell\\print\\ddeexec\\Application", "", "Printer");
+  }
+
+  TForm1& Loaded(const char* ext = "txt") {
+    Form().Ext->setText(ext);
+    return Form();
+  }
+
+  void Select(const QString& verb) {
+    auto items = Form().ListBox1->findItems(verb, Qt::MatchExactly);
+    ASSERT_EQ(items.size(), 1);
+    Form().ListBox1->setCurrentItem(items.front());
+  }
+
+  std::string Get(const std::string& key, const std::string& name) {
+    AssocStore s;
+    s.SetRoot(RootKey::ClassesRoot);
+    if (!s.OpenPath(key, false)) return "(no key)";
+    if (!s.HasValue(name)) return "(no value)";
+    if (s.KindOfValue(name) == ValueKind::Dword) return "dword:" + std::to_string(s.GetDword(name));
+    return s.GetText(name);
+  }
+  bool Has(const std::string& key) {
+    AssocStore s;
+    s.SetRoot(RootKey::ClassesRoot);
+    return s.HasPath(key);
+  }
+
+  // The export arguments the backup handed to the registry editor.
+  QStringList Backups() const {
+    QStringList list;
+    for (const auto& r : m_opener->requests) {
+      if (r.command == "Regedit.exe") list << r.parameters;
+    }
+    return list;
+  }
+  QString BackupArgs(const QString& name, const QString& key) const {
+    return "/e \"" + QString(m_backups) + "/" + name + "-20261207-113905.reg\" " + key;
+  }
+
+  std::shared_ptr<RecordingOpener> m_opener;
+  std::shared_ptr<FixedClock> m_clock;
+  std::shared_ptr<CountingNotifier> m_notifier;
+  const char* m_backups = nullptr;
+};
+
+TEST_F(EditingTest, BackupsExportTheKeyToADatedFileAndWait) {
+  WriteTextFile();
+  TForm1& f = Loaded();
+  f.BUExt();
+  m_clock->now.setTime(QTime(15, 4, 9));
+  f.BUProgID();
+  EXPECT_EQ(Backups(), (QStringList{BackupArgs("txt", "HKEY_CLASSES_ROOT\\.txt"),
+                                    "/e \"" + QString(m_backups) +
+                                        "/txtfile-20261207-150409.reg\" HKEY_CLASSES_ROOT\\txtfile"}));
+  EXPECT_EQ(*m_opener->log, (std::vector<QString>{"open Regedit.exe", "wait 1", "close 1",
+                                                  "open Regedit.exe", "wait 2"}));
+  EXPECT_EQ(f.Starter->Parameters(), "");  // later starts pass no arguments
+
+  // A name with a blank is quoted so the registry editor still receives one key; a slash
+  // cannot take the file out of the backup folder.
+  f.ExtDesc->setText("My Type/x");
+  f.BUProgID();
+  EXPECT_EQ(Backups().back(), "/e \"" + QString(m_backups) +
+                                  "/My Type_x-20261207-150409.reg\" \"HKEY_CLASSES_ROOT\\My Type/x\"");
+  // No name, no backup.
+  f.ExtDesc->clear();
+  f.BUProgID();
+  EXPECT_EQ(Backups().size(), 3);
+}
+
+TEST_F(EditingTest, SaveExtension) {
+  WriteTextFile();
+  TForm1& f = Loaded();
+  f.ContentType->setEditText("text/x-changed");
+  f.SaveExtBtn->click();
+  EXPECT_EQ(Get("\\.txt", "Content Type"), "text/x-changed");
+  EXPECT_EQ(Backups(), QStringList{BackupArgs("txt", "HKEY_CLASSES_ROOT\\.txt")});
+  EXPECT_EQ(f.StatusText(), "File Extension Properties Saved.");
+  EXPECT_EQ(m_notifier->count, 1);
+
+  f.ContentType->setEditText("");
+  f.Save1->trigger();
+  EXPECT_EQ(Get("\\.txt", "Content Type"), "(no value)");
+  f.SaveExtAction->trigger();  // again with the box still empty: no error
+  EXPECT_TRUE(m_boxes->Messages().empty());
+
+  f.Ext->setText("missing");
+  f.SetStatus("");
+  f.SaveExtAction->trigger();
+  EXPECT_EQ(m_boxes->Messages().back(),
+            "Extension does not exist, please use the New Extension wizard form the Extension Menu.");
+  EXPECT_FALSE(Has("\\.missing"));
+  EXPECT_EQ(f.StatusText(), "");
+
+  f.Ext->clear();
+  const auto before = Backups().size();
+  f.SaveExtAction->trigger();
+  EXPECT_EQ(Backups().size(), before);  // an empty box takes no backup
+  EXPECT_EQ(m_boxes->Messages().size(), 2u);
+}
+
+TEST_F(EditingTest, SaveFileTypeReplacesEditFlagsWhole) {
+  WriteTextFile();
+  TForm1& f = Loaded();
+  f.ExtType->setText("Plain Text");
+  f.ConfirmCB->setChecked(true);
+  f.AlwaysShowCB->setChecked(true);
+  f.BrowseCB->setChecked(false);
+  f.SaveTypeBtn->click();
+  EXPECT_EQ(Get("\\txtfile", ""), "Plain Text");
+  EXPECT_EQ(Get("\\txtfile", "EditFlags"), "dword:0");  // was Binary, other bits gone
+  EXPECT_EQ(Get("\\txtfile", "AlwaysShowExt"), "");
+  EXPECT_EQ(Get("\\txtfile", "BrowserFlags"), "dword:8");
+  EXPECT_EQ(f.StatusText(), "File Type Properties Saved.");
+  EXPECT_EQ(Backups(), QStringList{BackupArgs("txtfile", "HKEY_CLASSES_ROOT\\txtfile")});
+
+  f.SaveTypeBtn->click();  // twice: still one empty value
+  f.ConfirmCB->setChecked(false);
+  f.AlwaysShowCB->setChecked(false);
+  f.BrowseCB->setChecked(true);
+  f.SaveTypeBtn->click();
+  EXPECT_EQ(Get("\\txtfile", "EditFlags"), "dword:65536");
+  EXPECT_EQ(Get("\\txtfile", "AlwaysShowExt"), "(no value)");
+  EXPECT_EQ(Get("\\txtfile", "BrowserFlags"), "(no value)");
+  // A save followed by a load shows the boxes as saved.
+  f.Ext->setText("");
+  f.Ext->setText("txt");
+  EXPECT_FALSE(f.ConfirmCB->isChecked());
+  EXPECT_FALSE(f.AlwaysShowCB->isChecked());
+  EXPECT_TRUE(f.BrowseCB->isChecked());
+
+  // Without a ProgID nothing happens; with a ProgID that has no key the first write fails.
+  f.ExtDesc->clear();
+  const auto count = Backups().size();
+  f.SaveTypeBtnClick();
+  EXPECT_EQ(Backups().size(), count);
+  f.ExtDesc->setText("nofile");
+  EXPECT_THROW(f.SaveTypeBtnClick(), ERegistryException);
+  EXPECT_FALSE(Has("\\nofile"));
+}
+
+TEST_F(EditingTest, DeleteExtensionBacksUpBeforeAsking) {
+  WriteTextFile();
+  Text("\\.txt\\deep\\deeper", "", "x");
+  TForm1& f = Loaded();
+  m_boxes->confirmAnswers = {false};
+  f.Delete1->trigger();
+  EXPECT_EQ(m_boxes->shown.back().caption, "Confirm");
+  EXPECT_EQ(m_boxes->shown.back().text, "Are you sure you want to delete .txt?");
+  EXPECT_EQ(Backups().size(), 1);  // taken although the answer was No
+  EXPECT_TRUE(Has("\\.txt"));
+
+  m_boxes->confirmAnswers = {true};
+  f.Delete1->trigger();
+  EXPECT_FALSE(Has("\\.txt"));
+  EXPECT_FALSE(Has("\\.txt\\deep"));
+  EXPECT_TRUE(Has("\\txtfile"));  // the file type stays
+  EXPECT_EQ(f.StatusText(), "Deleted Extension Successfully");
+  EXPECT_EQ(f.Ext->text(), "");
+  EXPECT_EQ(f.ExtDesc->text(), "");
+  EXPECT_EQ(f.ListBox1->topLevelItemCount(), 0);
+  EXPECT_EQ(m_notifier->count, 0);
+}
+
+TEST_F(EditingTest, DeleteFileTypeBacksUpOnlyAfterYes) {
+  WriteTextFile();
+  TForm1& f = Loaded();
+  m_boxes->confirmAnswers = {false};
+  f.Delete2->trigger();
+  EXPECT_EQ(m_boxes->shown.back().text, "Are you sure you want to delete .txtfile?");
+  EXPECT_TRUE(Backups().isEmpty());
+  m_boxes->confirmAnswers = {true};
+  f.Delete2->trigger();
+  EXPECT_EQ(Backups(), QStringList{BackupArgs("txtfile", "HKEY_CLASSES_ROOT\\txtfile")});
+  EXPECT_FALSE(Has("\\txtfile"));
+  EXPECT_EQ(f.StatusText(), "Deleted File Type Successfully");
+  // The extension still names the deleted type: it loads with no description or actions.
+  f.Ext->setText("txt");
+  EXPECT_EQ(f.ExtDesc->text(), "txtfile");
+  EXPECT_EQ(f.ExtType->text(), "");
+  EXPECT_EQ(f.ListBox1->topLevelItemCount(), 0);
+}
+
+TEST_F(EditingTest, SelectingAnActionShowsItsCaptionCommandAndTheStoredContentType) {
+  WriteTextFile();
+  TForm1& f = Loaded();
+  f.ContentType->setEditText("typed/not-saved");
+  Select("print");
+  EXPECT_EQ(f.ActionE->text(), "&Print");
+  EXPECT_EQ(f.Command->text(), "lp %1");
+  EXPECT_EQ(f.Command->toolTip(), "lp %1");
+  EXPECT_EQ(f.ContentType->currentText(), "text/plain");
+}
+
+TEST_F(EditingTest, SaveAnAction) {
+  WriteTextFile();
+  Text("\\txtfile\\Shell\\bare", "", "");  // an action made elsewhere, without a command key
+  TForm1& f = Loaded();
+  Select("print");
+  f.ActionE->setText("Print &it");
+  f.Command->setText("lp -o fit %1");
+  f.SaveActionBtn->click();
+  EXPECT_EQ(Get("\\txtfile\\Shell\\print", ""), "Print &it");
+  EXPECT_EQ(Get("\\txtfile\\Shell\\print\\Command", ""), "lp -o fit %1");
+  EXPECT_EQ(f.StatusText(), "Action Properties Saved.");
+  EXPECT_EQ(m_notifier->count, 1);
+  EXPECT_EQ(Backups(), QStringList{BackupArgs("txtfile", "HKEY_CLASSES_ROOT\\txtfile")});
+
+  Select("bare");
+  f.Command->setText("bare %1");
+  f.SaveActionBtnClick();
+  EXPECT_EQ(Get("\\txtfile\\Shell\\bare", ""), "");
+  EXPECT_EQ(Get("\\txtfile\\Shell\\bare\\command", ""), "bare %1");
+
+  // No selected row: the list index error, after the backup, with nothing written.
+  f.ListBox1->clearSelection();
+  try {
+    f.SaveActionBtnClick();
+    FAIL() << "nothing raised";
+  } catch (const EListError& e) {
+    EXPECT_STREQ(e.what(), "List index out of bounds (-1)");
+  }
+  EXPECT_EQ(Backups().size(), 3);
+}
+
+TEST_F(EditingTest, BrowseQuotesTheProgramPath) {
+  WriteTextFile();
+  TForm1& f = Loaded();
+  m_opener->requests.clear();
+  m_boxes->openAnswers = {"/opt/My Apps/edit"};
+  f.BrowseBtn->click();
+  EXPECT_EQ(f.Command->text(), "\"/opt/My Apps/edit\" \"%1\"");
+  EXPECT_EQ(f.Command->toolTip(), "viewer %1");  // the hint waits for Save or a selection
+  EXPECT_EQ(m_boxes->lastOpenRequest.filters, (QStringList{"Executables (*.exe)", "All Files (*)"}));
+  EXPECT_EQ(Get("\\txtfile\\Shell\\open\\command", ""), "viewer %1");
+  f.BrowseBtn->click();  // cancelled
+  EXPECT_EQ(f.Command->text(), "\"/opt/My Apps/edit\" \"%1\"");
+}
+
+TEST_F(EditingTest, NewActions) {
+  WriteTextFile();
+  TForm1& f = Loaded();
+  m_boxes->promptAnswers = {"edit"};
+  f.AddShell1->trigger();
+  EXPECT_EQ(m_boxes->shown.back().caption, "New Action");
+  EXPECT_EQ(m_boxes->shown.back().text, "Action Name");
+  EXPECT_EQ(m_boxes->lastPromptMaxLength, 255);
+  EXPECT_TRUE(Has("\\txtfile\\Shell\\edit\\command"));
+  EXPECT_EQ(f.ListBox1->topLevelItemCount(), 3);
+  EXPECT_EQ(f.ListBox1->topLevelItem(0)->text(0), "edit");
+  EXPECT_EQ(f.ListIndex(), -1);
+  EXPECT_EQ(f.ActionE->text(), "&Open");  // the boxes keep their text
+
+  m_boxes->promptAnswers = {"a\\b"};  // a backslash addresses deeper keys
+  f.AddShell1->trigger();
+  EXPECT_TRUE(Has("\\txtfile\\Shell\\a\\b\\command"));
+  EXPECT_TRUE(f.ListBox1->findItems("a", Qt::MatchExactly).size() == 1);
+
+  const auto rows = f.ListBox1->topLevelItemCount();
+  f.AddShell1->trigger();  // cancelled: empty text
+  EXPECT_EQ(f.ListBox1->topLevelItemCount(), rows);
+
+  // A file type with no Shell key gets one; an extension with no file type gets nothing.
+  Text("\\.new", "", "New.Type");
+  Text("\\New.Type", "", "");
+  f.Ext->setText("new");
+  m_boxes->promptAnswers = {"open"};
+  f.AddShell1->trigger();
+  EXPECT_TRUE(Has("\\New.Type\\Shell\\open\\command"));
+  Text("\\.none", "Content Type", "x/y");
+  f.Ext->setText("none");
+  m_boxes->promptAnswers = {"open"};
+  f.AddShell1->trigger();
+  EXPECT_FALSE(Has("\\?"));
+  EXPECT_FALSE(Has("\\Shell"));
+  EXPECT_EQ(m_boxes->Messages().size(), 1u);
+}
+
+TEST_F(EditingTest, DeleteAnActionWithItsDdeSettings) {
+  WriteTextFile();
+  TForm1& f = Loaded();
+  Select("print");
+  f.DeleteShell1->trigger();
+  EXPECT_FALSE(Has("\\txtfile\\Shell\\print"));
+  EXPECT_FALSE(Has("\\txtfile\\Shell\\print\\ddeexec"));
+  EXPECT_EQ(Backups(), QStringList{BackupArgs("txtfile", "HKEY_CLASSES_ROOT\\txtfile")});
+  EXPECT_EQ(f.ListIndex(), -1);
+  // Deleting the default action leaves the Shell key naming it.
+  Select("open");
+  f.DeleteShell1Click();
+  EXPECT_EQ(Get("\\txtfile\\Shell", ""), "open");
+  EXPECT_EQ(f.ListBox1->topLevelItemCount(), 0);
+  EXPECT_THROW(f.DeleteShell1Click(), EListError);
+}
+
+TEST_F(EditingTest, SetDefaultMovesTheBoldMark) {
+  WriteTextFile();
+  TForm1& f = Loaded();
+  Select("print");
+  f.ChangetoDefaultAction1->trigger();
+  EXPECT_EQ(Get("\\txtfile\\Shell", ""), "print");
+  EXPECT_EQ(f.State.CurrentDefaultVerb, "print");
+  EXPECT_EQ(f.StatusText(), "Default action successfully changed to print");
+  EXPECT_EQ(m_notifier->count, 0);
+
+  // Bold only for an exact match: paint the row and compare the ink.
+  auto ink = [&](const std::string& defaultVerb) {
+    f.State.CurrentDefaultVerb = defaultVerb;
+    QImage image(120, 16, QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    QStyleOptionViewItem option;
+    option.rect = QRect(0, 0, 120, 16);
+    f.ListBox1DrawItem(&painter, option, 1);  // the row "print"
+    painter.end();
+    int dark = 0;
+    for (int y = 0; y < 16; ++y) {
+      for (int x = 0; x < 120; ++x) dark += qGray(image.pixel(x, y)) < 128;
+    }
+    return dark;
+  };
+  EXPECT_GT(ink("print"), ink("Print"));
+  EXPECT_EQ(ink("Print"), ink("open"));
+}
+
+TEST_F(EditingTest, DdeDialogLoadsWritesAndRemoves) {
+  WriteTextFile();
+  TForm1& f = Loaded();
+  TFrmDDE* dde = f.AttachedDialogs().FrmDDE;
+  Select("print");
+  dde->FormActivate();
+  EXPECT_TRUE(dde->CheckBox1->isChecked());
+  EXPECT_EQ(dde->Edit5->text(), "[print]");
+  EXPECT_EQ(dde->Edit6->text(), "Printer");
+  EXPECT_EQ(dde->Edit7->text(), "");  // no Topic key
+  dde->OKBtnClick();
+  EXPECT_EQ(Get("\\txtfile\\Shell\\print\\ddeexec\\Topic", ""), "");
+  EXPECT_EQ(Get("\\txtfile\\Shell\\print\\ddeexec\\ifexec", ""), "");
+  EXPECT_EQ(Backups().size(), 1);
+
+  // Ticked on an action without DDE: the key and its three subkeys appear.
+  Select("open");
+  dde->FormActivate();
+  EXPECT_FALSE(dde->CheckBox1->isChecked());
+  EXPECT_EQ(dde->Edit5->text(), "");
+  dde->CheckBox1->setChecked(true);
+  dde->Edit7->setText("System");
+  dde->OKBtnClick();
+  EXPECT_EQ(Get("\\txtfile\\Shell\\open\\ddeexec", ""), "");
+  EXPECT_EQ(Get("\\txtfile\\Shell\\open\\ddeexec\\Topic", ""), "System");
+  EXPECT_TRUE(Has("\\txtfile\\Shell\\open\\ddeexec\\Application"));
+
+  // Cleared: the whole subtree goes.
+  dde->FormActivate();
+  dde->CheckBox1->setChecked(false);
+  dde->OKBtnClick();
+  EXPECT_FALSE(Has("\\txtfile\\Shell\\open\\ddeexec"));
+
+  // No selected row: the list index error, after the backup.
+  f.ListBox1->clearSelection();
+  EXPECT_THROW(dde->FormActivate(), EListError);
+  EXPECT_THROW(dde->OKBtnClick(), EListError);
+}
+
+TEST_F(EditingTest, DdeCancelWritesNothingButNotifies) {
+  WriteTextFile();
+  TForm1& f = Loaded();
+  Select("print");
+  TFrmDDE* dde = f.AttachedDialogs().FrmDDE;
+  QTimer::singleShot(0, dde, [dde] {
+    EXPECT_TRUE(dde->isVisible());
+    EXPECT_EQ(dde->Edit5->text(), "[print]");  // loaded at the showing
+    dde->Edit5->setText("changed");
+    dde->CancelBtn->click();
+  });
+  f.DDEBtn->click();
+  EXPECT_EQ(Get("\\txtfile\\Shell\\print\\ddeexec", ""), "[print]");
+  EXPECT_EQ(m_notifier->count, 1);
+  EXPECT_TRUE(Backups().isEmpty());
+  EXPECT_EQ(dde->Edit5->text(), "changed");  // kept until the next showing
+
+  // Before any load the dialog keeps what it held.
+  auto fresh = CreateWindows();
+  TFrmDDE* other = fresh->AttachedDialogs().FrmDDE;
+  other->Edit5->setText("kept");
+  other->FormActivate();
+  EXPECT_EQ(other->Edit5->text(), "kept");
+}
+
+// The backup is a real export by kestrova-regedit that restores the deleted key exactly.
+TEST_F(EditingTest, ABackupRestoresTheDeletedKey) {
+  WriteTextFile();
+  Raw("\\txtfile", "Odd", 0x0b, std::string("\x01\x02\x03\x04\x05\x06\x07\x08", 8));
+  setenv("KESTROVA_STORE", m_store.Path().c_str(), 1);
+  DesktopOpener::Options options;
+  options.programDir = QString(std::getenv("KESTROVA_BINARY_DIR")) + "/tools";
+  SetOpener(std::make_shared<DesktopOpener>(options));
+
+  auto dump = [&] {
+    std::ostringstream out, err;
+    EXPECT_EQ(RunRegedit({"/e", m_store.Dir() + "/dump.reg", "HKEY_CLASSES_ROOT\\txtfile"}, out, err), 0);
+    return ReadFile(m_store.Dir() + "/dump.reg");
+  };
+  const std::string before = dump();
+  TForm1& f = Loaded();
+  m_boxes->confirmAnswers = {true};
+  f.Delete2->trigger();
+  EXPECT_TRUE(m_boxes->Messages().empty());
+  ASSERT_FALSE(Has("\\txtfile"));
+  const std::string backup = std::string(m_backups) + "/txtfile-20261207-113905.reg";
+  ASSERT_TRUE(std::filesystem::exists(backup));
+  std::ostringstream out, err;
+  EXPECT_EQ(RunRegedit({"/s", backup}, out, err), 0) << err.str();
+  EXPECT_EQ(dump(), before);
+}
+
+}  // namespace
+}  // namespace kestrova::test
