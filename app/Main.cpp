@@ -17,6 +17,11 @@
 #include "app/Backups.h"
 #include "app/Errors.h"
 #include "dialogs/DDE.h"
+#include "dialogs/EditFlag.h"
+#include "dialogs/NewType.h"
+#include "dialogs/NewWiz.h"
+#include "dialogs/Settings.h"
+#include "dialogs/chgass.h"
 #include "platform/Boxes.h"
 #include "platform/Clock.h"
 #include "platform/Notifier.h"
@@ -345,6 +350,20 @@ void TForm1::Connect() {
   connect(Delete1, &QAction::triggered, this, &TForm1::Delete1Click);
   connect(Delete2, &QAction::triggered, this, &TForm1::Delete2Click);
   connect(BUExtAction, &QAction::triggered, this, &TForm1::BUExt);
+  connect(New1, &QAction::triggered, this, &TForm1::New1Click);
+  connect(New2, &QAction::triggered, this, &TForm1::New2Click);
+  connect(ChangeAssociation1, &QAction::triggered, this, &TForm1::ChangeAssociation1Click);
+  connect(EditFlagsBtn, &QPushButton::clicked, this, &TForm1::EditFlagsBtnClick);
+  connect(EditFlags1, &QAction::triggered, this, &TForm1::EditFlagsBtnClick);
+  connect(SettingsBtn, &QPushButton::clicked, this, &TForm1::SettingsBtnClick);
+  connect(Settings2, &QAction::triggered, this, &TForm1::SettingsBtnClick);
+  connect(Image1, &ClickableImage::clicked, this, &TForm1::Image1Click);
+  connect(WebHelpB, &QAction::triggered, this, &TForm1::WebHelpBExecute);
+  connect(ReferenceBtn, &QPushButton::clicked, WebHelpB, &QAction::trigger);
+  connect(RegEditB, &QAction::triggered, this, &TForm1::RegEditBExecute);
+  connect(RegistryBtn, &QPushButton::clicked, RegEditB, &QAction::trigger);
+  connect(Help2, &QAction::triggered, this, &TForm1::Help2Click);
+  connect(HelpontheWeb1, &QAction::triggered, this, &TForm1::HelpontheWeb1Click);
   connect(BUProgIDAction, &QAction::triggered, this, &TForm1::BUProgID);
   connect(ExtensionDetails1, &QAction::triggered, WebHelpB, &QAction::trigger);
 }
@@ -790,6 +809,24 @@ void TForm1::Delete2Click() {
   Ext->clear();
   ClearFrm();
 }
+
+// ---- The dialogs ----
+
+void TForm1::New1Click() { m_dialogs.Form3->exec(); }
+
+void TForm1::New2Click() { m_dialogs.FrmNewFileType->exec(); }
+
+void TForm1::ChangeAssociation1Click() {
+  if (Ext->text().isEmpty()) {
+    Message("You must first enter a file extension before changing an association.");
+    return;
+  }
+  m_dialogs.FrmChgAss->exec();
+}
+
+void TForm1::EditFlagsBtnClick() { m_dialogs.Form4->exec(); }
+
+void TForm1::SettingsBtnClick() { m_dialogs.Form2->exec(); }
 
 void TForm1::Message(const QString& text) { TheBoxes().Message(this, "Kestrova", text, Boxes::Icon::None); }
 

@@ -99,6 +99,20 @@ class TForm1 : public QMainWindow {
   void BUExt();
   void BUProgID();
 
+  // The dialogs' entry points.
+  void New1Click();
+  void New2Click();
+  void ChangeAssociation1Click();
+  void EditFlagsBtnClick();
+  void SettingsBtnClick();
+
+  // The icon, tools and help (MainTools.cpp).
+  void Image1Click();
+  void WebHelpBExecute();
+  void RegEditBExecute();
+  void Help2Click();
+  void HelpontheWeb1Click();
+
   // The status bar's one simple text.
   void SetStatus(const QString& text);
   QString StatusText() const;
