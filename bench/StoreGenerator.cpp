@@ -72,7 +72,7 @@ GeneratedStore GenerateStore(const std::string& path, int fileTypes) {
     w.Text(ext, layout::ContentTypeName, mime);
 
     const KeyRef type = w.Path(layout::ProgIdKey(progId));
-    w.Text(type, layout::DefaultValueName, "Document of kind " + std::to_string(i));
+    w.Text(type, layout::DefaultValueName, "Vendor " + std::to_string(i % 97) + " document of kind " + std::to_string(i) + ", registered by the vendor's installer");
     if (i % 2) {
       w.Set(type, layout::EditFlagsName, RegType::Dword, Dword(0x10000));
     } else {
@@ -80,24 +80,24 @@ GeneratedStore GenerateStore(const std::string& path, int fileTypes) {
     }
     w.Text(type, layout::AlwaysShowExtName, "");
     // Values other programs keep beside ours.
-    w.Text(type, "FriendlyTypeName", "@%SystemRoot%\\system32\\shell32.dll,-" + std::to_string(i));
-    w.Text(type, "InfoTip", "prop:System.ItemType;System.Size");
-    w.Text(type, "PreviewDetails", "prop:System.DateModified");
-    w.Text(type, "FullDetails", "prop:System.PropGroup.Description");
-    w.Text(type, "TileInfo", "prop:System.ItemTypeText");
+    w.Text(type, "FriendlyTypeName", "@%SystemRoot%\\system32\\windows.storage.dll,-" + std::to_string(10000 + i));
+    w.Text(type, "InfoTip", "prop:System.ItemTypeText;System.Size;System.DateModified;System.Author;System.Document.PageCount");
+    w.Text(type, "PreviewDetails", "prop:*System.DateModified;System.Size;System.Title;System.Author;System.Keywords");
+    w.Text(type, "FullDetails", "prop:System.PropGroup.Description;System.Title;System.Subject;System.Keywords;System.Comment");
+    w.Text(type, "TileInfo", "prop:System.ItemTypeText;*System.Size;*System.DateModified");
 
     w.Text(w.Path(layout::DefaultIconKey(progId)), layout::DefaultValueName,
-           "/usr/share/icons/doc" + std::to_string(i % 50) + ".ico,0");
+           "/usr/share/vendor" + std::to_string(i % 97) + "/icons/document-types/document" + std::to_string(i % 50) + ".ico,0");
     w.Text(w.Path(layout::ShellKey(progId)), layout::DefaultValueName, kVerbs[0]);
     for (const char* verb : kVerbs) {
       const KeyRef v = w.Path(layout::VerbKey(progId, verb));
-      w.Text(v, layout::DefaultValueName, std::string("&") + verb);
-      w.Text(v, "MUIVerb", std::string("@shell32.dll,-") + verb);
-      w.Text(v, "Icon", "/usr/bin/app" + std::to_string(i % 31));
+      w.Text(v, layout::DefaultValueName, std::string("&") + verb + " with the vendor's application");
+      w.Text(v, "MUIVerb", std::string("@%SystemRoot%\\system32\\shell32.dll,-") + verb);
+      w.Text(v, "Icon", "/usr/share/icons/hicolor/48x48/apps/vendor-application-" + std::to_string(i % 31) + "-launcher.png");
       const KeyRef cmd = w.Path(layout::NewVerbCommandKey(progId, verb));
       w.Text(cmd, layout::DefaultValueName,
-             "\"/usr/bin/app" + std::to_string(i % 31) + "\" --" + verb + " \"%1\"");
-      w.Text(cmd, "DelegateExecute", "{" + std::to_string(100000 + i) + "}");
+             "\"/usr/lib/vendor/application" + std::to_string(i % 31) + "/bin/launcher\" --" + verb + " --new-window --profile=default --remote \"%1\"");
+      w.Text(cmd, "DelegateExecute", "{" + std::to_string(10000000 + i) + "-3f2a-4b8c-9d1e-5a6b7c8d9e0f}");
     }
     w.Text(w.Path(layout::DdeExecKey(progId, kVerbs[0])), layout::DefaultValueName, "[open(\"%1\")]");
     w.Text(w.Path(layout::DdeApplicationKey(progId, kVerbs[0])), layout::DefaultValueName,

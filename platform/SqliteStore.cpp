@@ -177,7 +177,11 @@ class SqliteEngine final : public RegistryEngine {
       Run ins(S(kInsertChild));
       ins.Int(1, parent.id).Blob(2, fold).Blob(3, name);
       const int rc = ins.Step();
-      if (rc == SQLITE_ROW) return KeyRef{ins.ColInt(0), parent.depth + 1};
+      if (rc == SQLITE_ROW) {
+        const KeyRef made{ins.ColInt(0), parent.depth + 1};
+        if (m_depth > 0) m_liveKey = made.id;
+        return made;
+      }
       if (rc != SQLITE_DONE) ThrowError(rc);
     }
     // Nothing inserted: the key exists already, or its parent is gone.
@@ -229,6 +233,7 @@ class SqliteEngine final : public RegistryEngine {
       // The trees and the classes root are the store's frame, not data.
       throw StoreError("The key \"" + std::string(name) + "\" is a root of the store.");
     }
+    m_liveKey = 0;
     Exec(S(kClearDoomed));
     {
       Run q(S(kCollectSubtree));
@@ -292,7 +297,10 @@ class SqliteEngine final : public RegistryEngine {
                        "\" is larger than 1 MiB.");
     }
     const std::string fold = FoldName(name);
-    Run q(S(kSetValue));
+    // Inside a write transaction a key seen alive stays alive unless this connection
+    // deletes it, so its existence is checked once, not for every value.
+    const bool known = m_depth > 0 && key.id == m_liveKey;
+    Run q(S(known ? kSetValueKnownKey : kSetValue));
     q.Int(1, key.id).Blob(2, fold).Blob(3, name).Int(4, type).Blob(5, data);
     const int rc = q.Step();
     if (rc != SQLITE_DONE) ThrowError(rc);
@@ -300,6 +308,7 @@ class SqliteEngine final : public RegistryEngine {
       throw StoreError("The key of the value \"" + std::string(name) +
                        "\" was deleted meanwhile.");
     }
+    if (m_depth > 0) m_liveKey = key.id;
   }
 
   bool DeleteValue(KeyRef key, std::string_view name) override {
@@ -328,6 +337,7 @@ class SqliteEngine final : public RegistryEngine {
 
   void Commit() override {
     if (m_depth == 0) return;
+    if (m_depth == 1) m_liveKey = 0;
     if (sqlite3_get_autocommit(m_db)) {
       // SQLite already rolled the whole transaction back after an error (a full disk).
       m_depth = 0;
@@ -347,6 +357,7 @@ class SqliteEngine final : public RegistryEngine {
 
   void Rollback() override {
     if (m_depth == 0) return;
+    m_liveKey = 0;
     --m_depth;
     if (sqlite3_get_autocommit(m_db)) {
       m_depth = 0;
@@ -376,6 +387,7 @@ class SqliteEngine final : public RegistryEngine {
     kGetValue,
     kListValues,
     kSetValue,
+    kSetValueKnownKey,
     kDeleteValue,
     kStmtCount
   };
@@ -414,6 +426,9 @@ class SqliteEngine final : public RegistryEngine {
       case kSetValue:
         return "INSERT INTO vals(key, fold, name, type, data) "
                "SELECT ?1, ?2, ?3, ?4, ?5 WHERE EXISTS(SELECT 1 FROM keys WHERE id=?1) "
+               "ON CONFLICT(key, fold) DO UPDATE SET type=excluded.type, data=excluded.data";
+      case kSetValueKnownKey:
+        return "INSERT INTO vals(key, fold, name, type, data) VALUES (?1, ?2, ?3, ?4, ?5) "
                "ON CONFLICT(key, fold) DO UPDATE SET type=excluded.type, data=excluded.data";
       case kDeleteValue:
         return "DELETE FROM vals WHERE key=?1 AND fold=?2";
@@ -586,6 +601,8 @@ class SqliteEngine final : public RegistryEngine {
   // AssocStore objects alive on this connection; while there are any, their reads share
   // one read transaction instead of locking the file for every statement.
   int m_holders = 0;
+  // A key this connection created or wrote to in the open write transaction.
+  int64_t m_liveKey = 0;
   bool m_implicitRead = false;
   std::vector<Statement> m_stmts;
 };
