@@ -1,0 +1,59 @@
+// The .reg reader on hostile bytes, fed whole and in small pieces: both must agree.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "tools/RegReader.h"
+
+namespace {
+
+// Records what the reader asks for, as one text, so two runs can be compared.
+class Transcript : public kestrova::RegSink {
+ public:
+  std::string text;
+  void OpenKey(kestrova::RootKey root, std::string_view path, uint64_t line) override {
+    Add("open", static_cast<int>(root), path, line);
+  }
+  void DeleteKey(kestrova::RootKey root, std::string_view path, uint64_t line) override {
+    Add("delete", static_cast<int>(root), path, line);
+  }
+  void SetValue(std::string_view name, uint32_t type, std::string_view data, uint64_t line) override {
+    Add("set", static_cast<int>(type), name, line);
+    text.append(data);
+  }
+  void DeleteValue(std::string_view name, uint64_t line) override { Add("unset", 0, name, line); }
+  void ValueTooLarge(std::string_view name, uint64_t line) override { Add("large", 0, name, line); }
+  void Skipped(uint64_t line, std::string_view reason) override { Add("skip", 0, reason, line); }
+  void Warning(uint64_t line, std::string_view message) override { Add("warn", 0, message, line); }
+
+ private:
+  void Add(const char* what, int n, std::string_view s, uint64_t line) {
+    text += what;
+    text += std::to_string(n) + ':' + std::to_string(line) + ':';
+    text.append(s);
+    text += '\n';
+  }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  Transcript whole;
+  {
+    kestrova::RegParser parser(whole);
+    parser.Feed(bytes);
+    parser.Finish();
+  }
+  Transcript pieces;
+  {
+    kestrova::RegParser parser(pieces);
+    const size_t step = size % 7 + 1;
+    for (size_t i = 0; i < size; i += step) parser.Feed(bytes.substr(i, step));
+    parser.Finish();
+  }
+  if (whole.text != pieces.text) std::abort();
+  return 0;
+}
