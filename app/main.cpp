@@ -1,6 +1,7 @@
 // Kestrova: the program's start.
 
 #include <QFont>
+#include <QIcon>
 #include <QTextStream>
 #include <filesystem>
 #include <iostream>
@@ -39,6 +40,7 @@ int main(int argc, char** argv) {
   QFont font("Tahoma", 8);
   font.setStretch(QFont::SemiCondensed);
   app.setFont(font);
+  app.setWindowIcon(QIcon(":/kestrova/icons/kestrova.svg"));
 
   const std::string storePath = kestrova::DefaultStorePath();
   try {
