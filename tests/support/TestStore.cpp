@@ -29,6 +29,7 @@ TestStore::TestStore() {
   static int counter = 0;
   m_dir = root.Path() + "/store" + std::to_string(++counter);
   m_path = m_dir + "/registry.db";
+  std::filesystem::create_directories(m_dir);
   UseSqliteStore(m_path);
 }
 
