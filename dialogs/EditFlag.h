@@ -1,7 +1,12 @@
 #pragma once
-// TForm4: the file type's edit flags, decoded.
+// TForm4: the loaded file type's edit flags as their stored text and as named rows, read only.
 
 #include <QDialog>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+
+#include "store/EditFlags.h"
 
 namespace kestrova {
 
@@ -12,8 +17,23 @@ class TForm4 : public QDialog {
  public:
   explicit TForm4(TForm1* mainWindow, QWidget* parent = nullptr);
 
+  // The opening step: the flag string from the file type's key, the rows from the value
+  // the main window's load kept. A read error is raised only after the rows are set.
+  void FormShow();
+
+  QListWidget* CLB;  // one row per flag of EditFlagTable, ticked when set
+  QLineEdit* EditFlagsE;
+  QPushButton* OKBtn;
+  QPushButton* CancelBtn;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  private:
-  [[maybe_unused]] TForm1* m_main;
+  void ShowFlagString(AssocStore& store);
+  void ShowFlagRows(FlagsValue value);
+
+  TForm1* m_main;
 };
 
 }  // namespace kestrova

@@ -1,11 +1,91 @@
 #include "dialogs/NewType.h"
 
+#include <QFocusEvent>
+#include <QLabel>
+#include <QShowEvent>
+#include <QTimer>
+
 #include "dialogs/DialogFrame.h"
+#include "platform/Boxes.h"
+#include "store/AssocLayout.h"
+#include "store/AssocStore.h"
 
 namespace kestrova {
+namespace {
 
-TFrmNewFileType::TFrmNewFileType(TForm1* mainWindow, QWidget* parent) : QDialog(parent), m_main(mainWindow) {
+QLineEdit* LabelledEdit(QWidget* parent, const char* name, const QString& label, const QString& text,
+                        int top) {
+  auto* edit = new QLineEdit(text, parent);
+  edit->setObjectName(name);
+  edit->setGeometry(8, top, 241, 21);
+  auto* caption = new QLabel(label, parent);
+  caption->setObjectName(QString(name) + "Label");
+  caption->setGeometry(8, top - 16, 241, 14);
+  caption->setBuddy(edit);
+  edit->setAccessibleName(QString(label).remove('&').remove(':'));
+  return edit;
+}
+
+}  // namespace
+
+TFrmNewFileType::TFrmNewFileType(TForm1* mainWindow, QWidget* parent)
+    : QDialog(parent), m_main(mainWindow) {
   SetUpFixedDialog(this, "TFrmNewFileType", "Create New File Type", 257, 164);
+  NewType = LabelledEdit(this, "NewType", "New File Type ProgID:", "Application.Component.Version", 28);
+  FName = LabelledEdit(this, "FName", "Friendly Name:", "Vendor Program Name", 80);
+  OKBtn = new QPushButton("&OK", this);
+  OKBtn->setObjectName("OKBtn");
+  OKBtn->setGeometry(93, 124, 75, 25);
+  OKBtn->setDefault(true);
+  CancelBtn = new QPushButton("&Cancel", this);
+  CancelBtn->setObjectName("CancelBtn");
+  CancelBtn->setGeometry(174, 124, 75, 25);
+
+  setTabOrder(NewType, FName);
+  setTabOrder(FName, OKBtn);
+  setTabOrder(OKBtn, CancelBtn);
+  NewType->installEventFilter(this);
+  FName->installEventFilter(this);
+  connect(OKBtn, &QPushButton::clicked, this, &TFrmNewFileType::OKBtnClick);
+  connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TFrmNewFileType::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  // Each opening starts in the ProgID box; the texts stay as last closed.
+  if (!event->spontaneous()) NewType->setFocus(Qt::TabFocusReason);
+}
+
+bool TFrmNewFileType::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::FocusIn && (watched == NewType || watched == FName)) {
+    const auto enter = watched == NewType ? &TFrmNewFileType::NewTypeEnter : &TFrmNewFileType::FNameEnter;
+    (this->*enter)();
+    // A click places the cursor after the focus arrives; select again once it has.
+    if (static_cast<QFocusEvent*>(event)->reason() == Qt::MouseFocusReason) {
+      QTimer::singleShot(0, this, enter);
+    }
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void TFrmNewFileType::NewTypeEnter() { NewType->selectAll(); }
+
+void TFrmNewFileType::FNameEnter() { FName->selectAll(); }
+
+void TFrmNewFileType::OKBtnClick() {
+  if (NewType->text().isEmpty()) {
+    TheBoxes().Message(this, "Kestrova", "You must first enter a ProgID for the new File Type.",
+                       Boxes::Icon::None);
+    return;
+  }
+  {
+    AssocStore store;
+    store.SetRoot(RootKey::ClassesRoot);
+    // A key that cannot be made leaves none current: the write then fails, never lands elsewhere.
+    store.OpenPath(layout::ProgIdKey(NewType->text().toStdString()), true);
+    store.PutText(layout::DefaultValueName, FName->text().toStdString());
+  }
+  accept();
 }
 
 }  // namespace kestrova
