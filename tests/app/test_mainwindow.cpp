@@ -68,7 +68,7 @@ TEST_F(MainWindowTest, LayoutFollowsTheDesign) {
   EXPECT_FALSE(f.EditFlags1->isEnabled());
 
   // Every labelled box is announced by its label.
-  for (QLabel* label : f.findChildren<QLabel*>()) {
+  for (QLabel* label : f.centralWidget()->findChildren<QLabel*>()) {
     if (!label->buddy()) continue;
     EXPECT_EQ(label->buddy()->accessibleName() + ":", QString(label->text()).remove('&'))
         << label->objectName().toStdString();
