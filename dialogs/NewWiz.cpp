@@ -1,11 +1,403 @@
 #include "dialogs/NewWiz.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QListView>
+#include <QShowEvent>
+#include <QStringListModel>
+#include <atomic>
+#include <deque>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "app/Main.h"
 #include "dialogs/DialogFrame.h"
+#include "dialogs/NewType.h"
+#include "platform/Boxes.h"
+#include "store/AssocLayout.h"
+#include "store/AssocStore.h"
 
 namespace kestrova {
 
+// Changes wait here, in the order the worker queued them, until the user-interface thread
+// takes them; the mutex is the only thing both threads touch.
+struct TBackgroundTask::Channel {
+  QObject* receiver = nullptr;  // outlives the thread: its owner joins it
+  std::mutex mutex;
+  std::deque<std::function<void()>> changes;
+  bool wakePending = false;  // a wake-up is on its way to the receiver
+  std::atomic<bool> stop{false};
+};
+
+namespace {
+
+// Long enough to carry a few batches, short enough that typing and painting never wait
+// noticeably for the list.
+constexpr qint64 kSliceMs = 10;
+// Names per hand-over: one insertion into the list each, cheap next to the slice.
+constexpr int kBatchNames = 500;
+
+constexpr int kStatusHeight = 19;
+constexpr int kProgressHeight = 17;
+constexpr int kEditHeight = 21;
+
+QEvent::Type WakeEvent() {
+  static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+  return type;
+}
+
+// A box with its label above it, the label announcing the box to screen readers.
+template <typename Box>
+Box* Labelled(QWidget* parent, Box* box, const char* name, const QString& label, int top, int width,
+              int labelWidth) {
+  box->setParent(parent);
+  box->setObjectName(name);
+  box->setGeometry(8, top, width, kEditHeight);
+  auto* caption = new QLabel(label, parent);
+  caption->setObjectName(QString(name) + "Label");
+  caption->setGeometry(8, top - 16, labelWidth, 14);
+  caption->setBuddy(box);
+  box->setAccessibleName(QString(label).remove('&').remove(':'));
+  return box;
+}
+
+QComboBox* Combo() {
+  auto* box = new QComboBox;
+  box->setEditable(true);
+  // A typed text is written as it stands, never added to the list.
+  box->setInsertPolicy(QComboBox::NoInsert);
+  box->setMaxVisibleItems(20);
+  // Neither the box nor its drop-down measures every one of tens of thousands of names.
+  box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  if (auto* list = qobject_cast<QListView*>(box->view())) list->setUniformItemSizes(true);
+  return box;
+}
+
+QLabel* Hint(QWidget* parent, const char* name, const QString& text, int top) {
+  auto* label = new QLabel(text, parent);
+  label->setObjectName(name);
+  label->setGeometry(136, top + 3, 301, 14);
+  return label;
+}
+
+QPushButton* Button(QWidget* parent, const char* name, const QString& caption,
+                    const QRect& geometry) {
+  auto* button = new QPushButton(caption, parent);
+  button->setObjectName(name);
+  button->setGeometry(geometry);
+  return button;
+}
+
+void WriteExtension(AssocStore& store, const std::string& path, const std::string& progId,
+                    const std::string& contentType) {
+  // A key that cannot be made must not take its values to the root, which is current.
+  if (!store.OpenPath(path, true)) throw ERegistryException("Failed to create key " + path);
+  store.PutText(layout::DefaultValueName, progId);
+  store.PutText(layout::ContentTypeName, contentType);
+}
+
+}  // namespace
+
+void TBackgroundTask::Worker::Queue(std::function<void()> change) {
+  bool wake = false;
+  {
+    std::lock_guard lock(m_channel->mutex);
+    m_channel->changes.push_back(std::move(change));
+    wake = !std::exchange(m_channel->wakePending, true);
+  }
+  // One wake-up at a time: the receiver takes every change queued by then.
+  if (wake) QCoreApplication::postEvent(m_channel->receiver, new QEvent(WakeEvent()));
+}
+
+bool TBackgroundTask::Worker::StopRequested() const { return m_channel->stop.load(); }
+
+TBackgroundTask::TBackgroundTask(QObject* parent)
+    : QObject(parent), m_channel(std::make_shared<Channel>()) {
+  m_channel->receiver = this;
+  WakeEvent();
+}
+
+TBackgroundTask::~TBackgroundTask() { Stop(); }
+
+void TBackgroundTask::Stop() {
+  m_channel->stop.store(true);
+  if (m_thread.joinable()) m_thread.join();
+  std::lock_guard lock(m_channel->mutex);
+  m_channel->changes.clear();
+}
+
+bool TBackgroundTask::Execute() {
+  if (m_running > 0) return false;
+  ++m_running;
+  // The last run's finish step has run, so its thread is past its body and only closing.
+  if (m_thread.joinable()) m_thread.join();
+  try {
+    m_thread = std::thread([this, channel = m_channel, body = OnExecute] {
+      Worker worker(channel);
+      try {
+        if (body) body(worker);
+      } catch (...) {
+        // An error ends the body without a message; the finish step still runs.
+      }
+      worker.Queue([this] {
+        --m_running;
+        if (OnFinish) OnFinish();
+      });
+    });
+  } catch (...) {
+    --m_running;
+    throw;
+  }
+  return true;
+}
+
+void TBackgroundTask::customEvent(QEvent*) {
+  // Only wake-ups come here. The event is not looked at: the worker made it, and Qt hands
+  // it over under a lock of its own; what it announces waits under ours.
+  RunQueuedChanges();
+}
+
+void TBackgroundTask::RunQueuedChanges() {
+  QElapsedTimer slice;
+  slice.start();
+  for (;;) {
+    std::function<void()> change;
+    {
+      std::lock_guard lock(m_channel->mutex);
+      if (m_channel->changes.empty()) {
+        m_channel->wakePending = false;
+        return;
+      }
+      change = std::move(m_channel->changes.front());
+      m_channel->changes.pop_front();
+    }
+    change();
+    if (slice.elapsed() >= kSliceMs) {
+      // The rest waits for the next pass, so input and painting come in between.
+      QCoreApplication::postEvent(this, new QEvent(WakeEvent()));
+      return;
+    }
+  }
+}
+
 TForm3::TForm3(TForm1* mainWindow, QWidget* parent) : QDialog(parent), m_main(mainWindow) {
   SetUpFixedDialog(this, "TForm3", "Create New Extension", 445, 255);
+  BuildControls();
+  FileTypeLoader = new TBackgroundTask(this);
+  FileTypeLoader->setObjectName("FileTypeLoader");
+  FileTypeLoader->OnExecute = [this](TBackgroundTask::Worker& worker) {
+    FileTypeLoaderExecute(worker);
+  };
+  FileTypeLoader->OnFinish = [this] { FileTypeLoaderFinish(); };
+  connect(Button1, &QPushButton::clicked, this, &TForm3::Button1Click);
+  connect(Button2, &QPushButton::clicked, this, &TForm3::Button2Click);
+  connect(Button3, &QPushButton::clicked, this, &TForm3::Button3Click);
+  connect(NewProgIDBtn, &QPushButton::clicked, this, &TForm3::NewProgIDBtnClick);
 }
+
+// The worker's body belongs to this object, so it ends before any of it goes.
+TForm3::~TForm3() { FileTypeLoader->Stop(); }
+
+void TForm3::BuildControls() {
+  FileExt = Labelled(this, new QLineEdit, "FileExt", "Short Extension:", 24, 121, 121);
+  Label2 = Hint(this, "Label2", "Enter a short extention such as ZOR", 24);
+  LongFileExt =
+      Labelled(this, new QLineEdit, "LongFileExt", "Long Extension: (Optional)", 68, 121, 329);
+  Label3 = Hint(this, "Label3", "Enter a long extension such as ZOR-QRB-TEXT", 68);
+  ContentType = Labelled(this, Combo(), "ContentType", "MIME Content Type", 112, 329, 329);
+  m_contentTypes = new QStringListModel(ContentType);
+  ContentType->setModel(m_contentTypes);
+  AssocFileTypes = Labelled(this, Combo(), "AssocFileTypes",
+                            "Associated Programmatic Identifier (ProgID):", 156, 329, 329);
+  NewProgIDBtn = Button(this, "NewProgIDBtn", "New ProgID", QRect(344, 155, 93, 23));
+
+  Button1 = Button(this, "Button1", "&OK", QRect(202, 188, 75, 25));
+  Button1->setDefault(true);
+  Button2 = Button(this, "Button2", "&Cancel", QRect(282, 188, 75, 25));
+  Button3 = Button(this, "Button3", "&Apply", QRect(362, 188, 75, 25));
+  // Usable once the first file-type load has finished.
+  Button1->setEnabled(false);
+  Button2->setEnabled(false);
+
+  ProgressBar1 = new QProgressBar(this);
+  ProgressBar1->setObjectName("ProgressBar1");
+  ProgressBar1->setGeometry(0, 255 - kStatusHeight - kProgressHeight, 445, kProgressHeight);
+  ProgressBar1->setTextVisible(false);
+  ProgressBar1->setRange(0, 100);
+  ProgressBar1->setValue(0);
+
+  StatusBar1 = new QStatusBar(this);
+  StatusBar1->setObjectName("StatusBar1");
+  StatusBar1->setGeometry(0, 255 - kStatusHeight, 445, kStatusHeight);
+  StatusBar1->setSizeGripEnabled(false);
+  m_statusText = new QLabel(StatusBar1);
+  m_statusText->setObjectName("StatusBar1Text");
+  StatusBar1->addWidget(m_statusText, 1);
+
+  setTabOrder(FileExt, LongFileExt);
+  setTabOrder(LongFileExt, ContentType);
+  setTabOrder(ContentType, AssocFileTypes);
+  setTabOrder(AssocFileTypes, NewProgIDBtn);
+  setTabOrder(NewProgIDBtn, Button1);
+  setTabOrder(Button1, Button2);
+  setTabOrder(Button2, Button3);
+}
+
+void TForm3::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (event->spontaneous()) return;  // un-minimising is not a new opening
+  FormShow();
+  FileExt->setFocus(Qt::OtherFocusReason);
+}
+
+void TForm3::FormShow() {
+  std::vector<std::string> types;
+  {
+    // Listing needs no write access.
+    AssocStore store(AssocStore::Access::ReadOnly);
+    store.SetRoot(RootKey::ClassesRoot);
+    if (store.OpenPath(layout::ContentTypeDatabaseKey, false)) store.ListSubkeys(types);
+  }
+  QStringList items;
+  items.reserve(static_cast<qsizetype>(types.size()));
+  for (const auto& type : types) items.push_back(QString::fromStdString(type));
+  // The list is replaced in one step, cheap even for tens of thousands of types; the text
+  // the user typed last time stays.
+  const QString typed = ContentType->currentText();
+  m_contentTypes->setStringList(items);
+  ContentType->setCurrentIndex(-1);
+  ContentType->setEditText(typed);
+
+  AssocFileTypes->clearEditText();
+  SetStatus("Loading File Types...");
+  FileTypeLoader->Execute();
+}
+
+void TForm3::FileTypeLoaderExecute(TBackgroundTask::Worker& worker) {
+  worker.Queue([this] {
+    AssocFileTypes->clear();
+    AssocFileTypes->clearEditText();
+  });
+
+  std::vector<std::string> names;
+  {
+    AssocStore store(AssocStore::Access::ReadOnly);
+    store.SetRoot(RootKey::ClassesRoot);
+    store.OpenPath(layout::RootPath, false);
+    store.ListSubkeys(names);
+  }
+  const int count = static_cast<int>(names.size());
+  worker.Queue([this, count] { ProgressBar1->setMaximum(count); });
+
+  // One bar step per name walked; "*" is passed over without one.
+  QStringList batch;
+  int steps = 0;
+  const auto handOver = [&] {
+    worker.Queue([this, batch = std::move(batch), steps] { AppendFileTypes(batch, steps); });
+    batch = QStringList();
+    steps = 0;
+  };
+  for (const std::string& name : names) {
+    if (worker.StopRequested()) return;
+    if (name == "*") continue;
+    if (layout::IsFileTypeName(name)) batch.push_back(QString::fromStdString(name));
+    if (++steps == kBatchNames) handOver();
+  }
+  if (steps > 0) handOver();
+
+  worker.Queue([this] {
+    Button1->setEnabled(true);
+    Button2->setEnabled(true);
+    ProgressBar1->setValue(0);
+    SetStatus("File Types Loaded.");
+  });
+}
+
+void TForm3::AppendFileTypes(const QStringList& names, int steps) {
+  // Filling an empty list would pick its first name; the text stays as the user left it.
+  QLineEdit* edit = AssocFileTypes->lineEdit();
+  const bool wasEmpty = AssocFileTypes->count() == 0;
+  const QString text = edit->text();
+  const int cursor = edit->cursorPosition();
+  AssocFileTypes->addItems(names);
+  if (wasEmpty && AssocFileTypes->count() > 0) {
+    AssocFileTypes->setCurrentIndex(-1);
+    edit->setText(text);
+    edit->setCursorPosition(cursor);
+  }
+  ProgressBar1->setValue(ProgressBar1->value() + steps);
+}
+
+void TForm3::FileTypeLoaderFinish() { ProgressBar1->hide(); }
+
+void TForm3::NewProgIDBtnClick() {
+  m_main->AttachedDialogs().FrmNewFileType->exec();
+  AssocFileTypes->clearEditText();
+  ProgressBar1->show();
+  SetStatus("Loading File Types...");
+  FileTypeLoader->Execute();
+}
+
+void TForm3::Button1Click() {
+  if (SaveExtensions()) accept();
+}
+
+void TForm3::Button3Click() {
+  if (SaveExtensions()) SetStatus("Saved.");
+}
+
+void TForm3::Button2Click() { reject(); }
+
+bool TForm3::SaveExtensions() {
+  bool wrote = false;
+  QString refusal;
+  try {
+    refusal = WriteExtensions(wrote);
+  } catch (...) {
+    // Not handled here: the main window still switches, then the error reaches the event loop.
+    ShowInMainWindow(wrote);
+    throw;
+  }
+  if (!refusal.isEmpty()) TheBoxes().Message(this, "Kestrova", refusal, Boxes::Icon::None);
+  ShowInMainWindow(wrote);
+  return refusal.isEmpty();
+}
+
+QString TForm3::WriteExtensions(bool& wrote) {
+  AssocStore store;
+  store.SetRoot(RootKey::ClassesRoot);
+  store.OpenPath(layout::RootPath, false);
+  const std::string shortExt = FileExt->text().toStdString();
+  const std::string longExt = LongFileExt->text().toStdString();
+  if (shortExt.empty()) return "No File Extension Specified.";
+  if (store.HasPath(layout::ExtKey(shortExt))) return "File Extension Already Exists.";
+  // Both are tested before either is made, so a refusal leaves nothing half-made.
+  if (!longExt.empty() && store.HasPath(layout::ExtKey(longExt))) {
+    return "Long File Extension Already Exists.";
+  }
+  const std::string progId = AssocFileTypes->currentText().toStdString();
+  const std::string contentType = ContentType->currentText().toStdString();
+  wrote = true;
+  WriteExtension(store, layout::ExtKey(shortExt), progId, contentType);
+  if (!longExt.empty()) WriteExtension(store, layout::ExtKey(longExt), progId, contentType);
+  return {};
+}
+
+void TForm3::ShowInMainWindow(bool wrote) {
+  const QString ext = FileExt->text();
+  // Setting the text Ext already holds loads nothing, which would leave the main window
+  // showing the extension as it was before this write (and a save there would undo it).
+  if (wrote && m_main->Ext->text() == ext) {
+    m_main->ExtChange();
+  } else {
+    m_main->Ext->setText(ext);
+  }
+}
+
+void TForm3::SetStatus(const QString& text) { m_statusText->setText(text); }
+
+QString TForm3::StatusText() const { return m_statusText->text(); }
 
 }  // namespace kestrova
