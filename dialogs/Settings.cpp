@@ -1,11 +1,82 @@
 #include "dialogs/Settings.h"
 
+#include <QCoreApplication>
+#include <QLabel>
+
 #include "dialogs/DialogFrame.h"
+#include "store/AssocLayout.h"
+#include "store/AssocStore.h"
 
 namespace kestrova {
 
 TForm2::TForm2(TForm1* mainWindow, QWidget* parent) : QDialog(parent), m_main(mainWindow) {
   SetUpFixedDialog(this, "TForm2", "Settings", 352, 139);
+  setWindowFlags(windowFlags() | Qt::WindowMinimizeButtonHint);
+
+  ContextMenuChkBox = new QCheckBox("Enable Shell Context Menu", this);
+  ContextMenuChkBox->setObjectName("ContextMenuChkBox");
+  ContextMenuChkBox->setGeometry(16, 16, 321, 17);
+
+  URL = new QLineEdit(this);
+  URL->setObjectName("URL");
+  URL->setGeometry(16, 64, 321, 21);
+  auto* label = new QLabel("URL for online extension help:", this);
+  label->setObjectName("URLLabel");
+  label->setGeometry(16, 48, 321, 14);
+  label->setBuddy(URL);
+  URL->setAccessibleName("URL for online extension help");
+
+  Button1 = new QPushButton("&OK", this);
+  Button1->setObjectName("Button1");
+  Button1->setGeometry(138, 100, 75, 25);
+  Button1->setDefault(true);
+
+  setTabOrder(ContextMenuChkBox, URL);
+  setTabOrder(URL, Button1);
+  connect(Button1, &QPushButton::clicked, this, &TForm2::Button1Click);
+}
+
+QString TForm2::ContextMenuCommand() {
+  // Both parts quoted, so a program or a file whose path has blanks stays one argument.
+  return "\"" + QCoreApplication::applicationFilePath() + "\" \"%1\"";
+}
+
+void TForm2::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  FormActivate();
+}
+
+void TForm2::FormActivate() {
+  {
+    AssocStore store;
+    store.SetRoot(RootKey::ClassesRoot);
+    ContextMenuChkBox->setChecked(store.HasPath(layout::ContextMenuCommandKey));
+  }
+  AssocStore store;
+  store.SetRoot(RootKey::CurrentUser);
+  store.OpenPath(layout::SettingsKey, true);
+  URL->setText(QString::fromStdString(store.GetText(layout::HelpUrlName)));
+}
+
+void TForm2::Button1Click() {
+  {
+    AssocStore store;
+    store.SetRoot(RootKey::ClassesRoot);
+    store.OpenPath(layout::ContextMenuCommandKey, true);
+    if (ContextMenuChkBox->isChecked()) {
+      store.PutText(layout::DefaultValueName, ContextMenuCommand().toStdString());
+    } else {
+      store.RemovePath(layout::ContextMenuKey);
+    }
+  }
+  {
+    AssocStore store;
+    store.SetRoot(RootKey::CurrentUser);
+    store.OpenPath(layout::SettingsKey, true);
+    // Stored exactly as typed: blanks and an empty text included.
+    store.PutText(layout::HelpUrlName, URL->text().toStdString());
+  }
+  accept();
 }
 
 }  // namespace kestrova

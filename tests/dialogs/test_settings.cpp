@@ -1,0 +1,157 @@
+// The settings dialog: reading both settings at each showing, OK writing the context-menu
+// entry and then "HelpURL", the close box saving nothing.
+
+#include <QCoreApplication>
+#include <QTest>
+#include <QTimer>
+#include <cstdlib>
+#include <functional>
+
+#include "app/Main.h"
+#include "dialogs/Settings.h"
+#include "platform/SqliteStore.h"
+#include "tests/app/MainWindowFixture.h"
+
+namespace kestrova::test {
+namespace {
+
+const std::string kEntry = "\\*\\shell\\Velmora";
+const std::string kCommand = "\\*\\shell\\Velmora\\command";
+const std::string kSettings = "\\SOFTWARE\\Quorbel\\Kestrova";
+
+class SettingsTest : public MainWindowTest {
+ protected:
+  TForm2* Dialog() { return Form().AttachedDialogs().Form2; }
+
+  // Shows the dialog as the Settings button does and runs `act` while it is up.
+  void Show(const std::function<void(TForm2*)>& act) {
+    TForm2* d = Dialog();
+    bool ran = false;
+    QTimer::singleShot(0, d, [&] {
+      EXPECT_TRUE(d->isVisible());
+      try {
+        act(d);
+        ran = true;
+      } catch (const std::exception& e) {
+        ADD_FAILURE() << e.what();
+      }
+      if (d->isVisible()) d->close();  // the close box
+    });
+    Form().SettingsBtn->click();
+    EXPECT_TRUE(ran);
+  }
+
+  static void Put(RootKey root, const std::string& key, const std::string& name,
+                  const std::string& value) {
+    AssocStore s;
+    s.SetRoot(root);
+    ASSERT_TRUE(s.OpenPath(key, true));
+    s.PutText(name, value);
+  }
+  static bool Has(RootKey root, const std::string& key) {
+    AssocStore s;
+    s.SetRoot(root);
+    return s.HasPath(key);
+  }
+  static std::string Get(RootKey root, const std::string& key, const std::string& name) {
+    AssocStore s;
+    s.SetRoot(root);
+    if (!s.OpenPath(key, false)) return "(no key)";
+    if (!s.HasValue(name)) return "(no value)";
+    return s.GetText(name);
+  }
+  static std::string HelpUrl() { return Get(RootKey::CurrentUser, kSettings, "HelpURL"); }
+  static std::string Command() { return Get(RootKey::ClassesRoot, kCommand, ""); }
+  static std::string Quoted() {
+    return "\"" + QCoreApplication::applicationFilePath().toStdString() + "\" \"%1\"";
+  }
+};
+
+TEST_F(SettingsTest, EachShowingReadsTheStoreAndTheCloseBoxSavesNothing) {
+  Show([](TForm2* d) {
+    EXPECT_EQ(d->windowTitle(), "Settings");
+    EXPECT_FALSE(d->ContextMenuChkBox->isChecked());
+    EXPECT_EQ(d->URL->text(), "");
+    d->ContextMenuChkBox->setChecked(true);
+    d->URL->setText("https://typed.test/?x=");
+  });
+  // The settings key is made by the showing; nothing else is written.
+  EXPECT_TRUE(Has(RootKey::CurrentUser, kSettings));
+  EXPECT_EQ(HelpUrl(), "(no value)");
+  EXPECT_FALSE(Has(RootKey::ClassesRoot, kEntry));
+
+  // The next showing replaces what the controls held with what the store holds.
+  Put(RootKey::CurrentUser, kSettings, "HelpURL", "https://stored.test/?ext=");
+  Show([](TForm2* d) {
+    EXPECT_FALSE(d->ContextMenuChkBox->isChecked());
+    EXPECT_EQ(d->URL->text(), "https://stored.test/?ext=");
+  });
+  Put(RootKey::ClassesRoot, kCommand, "", "/elsewhere/kestrova %1");
+  Show([](TForm2* d) { EXPECT_TRUE(d->ContextMenuChkBox->isChecked()); });
+  EXPECT_EQ(Command(), "/elsewhere/kestrova %1");
+}
+
+TEST_F(SettingsTest, OkTickedWritesAQuotedCommandAndTheUrlAsTyped) {
+  Show([](TForm2* d) {
+    d->ContextMenuChkBox->setChecked(true);
+    d->URL->setText("https://lookup.test/ext?name=  ");
+    d->Button1->click();
+    EXPECT_FALSE(d->isVisible());
+    EXPECT_EQ(d->result(), QDialog::Accepted);
+  });
+  EXPECT_EQ(Command(), Quoted());
+  EXPECT_EQ(HelpUrl(), "https://lookup.test/ext?name=  ");  // blanks kept
+
+  // An entry left by a program that moved is repaired by OK with the box still ticked.
+  Put(RootKey::ClassesRoot, kCommand, "", "/old/place/kestrova %1");
+  Show([](TForm2* d) {
+    EXPECT_TRUE(d->ContextMenuChkBox->isChecked());
+    EXPECT_EQ(d->URL->text(), "https://lookup.test/ext?name=  ");
+    d->Button1->click();
+  });
+  EXPECT_EQ(Command(), Quoted());
+}
+
+TEST_F(SettingsTest, OkUntickedRemovesTheEntryAndAnEmptyUrlIsStored) {
+  Put(RootKey::ClassesRoot, kCommand, "", Quoted());
+  Put(RootKey::ClassesRoot, kEntry + "\\extra", "", "below the entry");
+  Put(RootKey::CurrentUser, kSettings, "HelpURL", "https://old.test/");
+  Show([](TForm2* d) {
+    d->ContextMenuChkBox->setChecked(false);
+    d->URL->clear();
+    d->Button1->click();
+  });
+  EXPECT_FALSE(Has(RootKey::ClassesRoot, kEntry));  // with its whole subtree
+  EXPECT_TRUE(Has(RootKey::ClassesRoot, "\\*\\shell"));
+  EXPECT_EQ(HelpUrl(), "");
+
+  // Unticked while no entry exists: none is left behind.
+  Show([](TForm2* d) { d->Button1->click(); });
+  EXPECT_FALSE(Has(RootKey::ClassesRoot, kEntry));
+}
+
+std::shared_ptr<RegistryEngine> g_readOnly;
+
+// A store that refuses the command keeps the dialog open and saves no URL.
+TEST_F(SettingsTest, ARefusedWriteIsShownAndTheDialogStaysOpen) {
+  Form();
+  setenv("KESTROVA_STORE_READONLY", "1", 1);
+  g_readOnly = OpenSqliteStore(m_store.Path());
+  unsetenv("KESTROVA_STORE_READONLY");
+  ASSERT_FALSE(g_readOnly->Writable());
+  SetEngineFactory([] { return g_readOnly; });
+  Show([&](TForm2* d) {
+    d->ContextMenuChkBox->setChecked(true);
+    d->URL->setText("https://new.test/");
+    QTest::mouseClick(d->Button1, Qt::LeftButton);  // the error reaches the event loop
+    EXPECT_TRUE(d->isVisible());
+  });
+  UseSqliteStore(m_store.Path());
+  g_readOnly.reset();
+  EXPECT_EQ(m_boxes->Messages(), std::vector<QString>{"Failed to set data for ''"});
+  EXPECT_FALSE(Has(RootKey::ClassesRoot, kEntry));
+  EXPECT_EQ(HelpUrl(), "(no key)");
+}
+
+}  // namespace
+}  // namespace kestrova::test
