@@ -82,7 +82,11 @@ TEST(Durability, KilledWritersLoseNothingAcknowledged) {
     for (int i : acks) {
       ASSERT_TRUE(s.OpenPath(base, false)) << round;
       ASSERT_EQ(s.GetText("v" + std::to_string(i)), std::to_string(i)) << round;
-      const bool removed = i % 5 == 2 && i + 2 <= acks.back();
+      // p<i> is removed during round i + 2, before that round is acknowledged; when the
+      // child died inside that round either outcome is right.
+      const bool removable = i % 5 == 2;
+      if (removable && acks.back() == i + 1) continue;
+      const bool removed = removable && acks.back() >= i + 2;
       ASSERT_EQ(s.HasPath(base + "\\p" + std::to_string(i) + "\\x\\y\\z"), !removed) << round << ' ' << i;
     }
     if (s.OpenPath(base, false)) {
