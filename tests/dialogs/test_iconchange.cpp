@@ -4,14 +4,12 @@
 #include <QApplication>
 #include <QTest>
 #include <QTimer>
-#include <cstdlib>
 
 #include "app/Main.h"
 #include "platform/IconPickerDesktop.h"
 #include "platform/IconPickerRecording.h"
 #include "platform/IconSourceScripted.h"
 #include "platform/Notifier.h"
-#include "platform/SqliteStore.h"
 #include "store/IconLookup.h"
 #include "tests/app/MainWindowFixture.h"
 
@@ -203,27 +201,6 @@ TEST_F(IconChangeTest, WithoutAFileTypeTheWriteIsRefusedAndTheWindowKeepsItsIcon
   AssocStore s;
   s.SetRoot(RootKey::ClassesRoot);
   EXPECT_FALSE(s.HasPath("\\DefaultIcon"));
-}
-
-std::shared_ptr<RegistryEngine> g_readOnly;
-
-TEST_F(IconChangeTest, AStoreThatRefusesTheWriteLeavesTheWindowAsItWas) {
-  WriteTextFile();
-  TForm1& f = Form();
-  f.Ext->setText("txt");
-  setenv("KESTROVA_STORE_READONLY", "1", 1);
-  g_readOnly = OpenSqliteStore(m_store.Path());
-  unsetenv("KESTROVA_STORE_READONLY");
-  ASSERT_FALSE(g_readOnly->Writable());
-  SetEngineFactory([] { return g_readOnly; });
-  Answer("/opt/My Apps/view.dll", 0);
-  EXPECT_THROW(f.Image1Click(), ERegistryException);
-  UseSqliteStore(m_store.Path());
-  g_readOnly.reset();
-  EXPECT_EQ(DefaultIcon("txtfile"), "/icons/old.ico,3");
-  EXPECT_EQ(f.State.CurrentIconFile, "/icons/old.ico");
-  EXPECT_EQ(f.State.CurrentIconIndex, 3);
-  EXPECT_EQ(Shown(), kOld);
 }
 
 // Our picker dialog itself.

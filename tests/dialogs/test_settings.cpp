@@ -2,14 +2,11 @@
 // entry and then "HelpURL", the close box saving nothing.
 
 #include <QCoreApplication>
-#include <QTest>
 #include <QTimer>
-#include <cstdlib>
 #include <functional>
 
 #include "app/Main.h"
 #include "dialogs/Settings.h"
-#include "platform/SqliteStore.h"
 #include "tests/app/MainWindowFixture.h"
 
 namespace kestrova::test {
@@ -128,29 +125,6 @@ TEST_F(SettingsTest, OkUntickedRemovesTheEntryAndAnEmptyUrlIsStored) {
   // Unticked while no entry exists: none is left behind.
   Show([](TForm2* d) { d->Button1->click(); });
   EXPECT_FALSE(Has(RootKey::ClassesRoot, kEntry));
-}
-
-std::shared_ptr<RegistryEngine> g_readOnly;
-
-// A store that refuses the command keeps the dialog open and saves no URL.
-TEST_F(SettingsTest, ARefusedWriteIsShownAndTheDialogStaysOpen) {
-  Form();
-  setenv("KESTROVA_STORE_READONLY", "1", 1);
-  g_readOnly = OpenSqliteStore(m_store.Path());
-  unsetenv("KESTROVA_STORE_READONLY");
-  ASSERT_FALSE(g_readOnly->Writable());
-  SetEngineFactory([] { return g_readOnly; });
-  Show([&](TForm2* d) {
-    d->ContextMenuChkBox->setChecked(true);
-    d->URL->setText("https://new.test/");
-    QTest::mouseClick(d->Button1, Qt::LeftButton);  // the error reaches the event loop
-    EXPECT_TRUE(d->isVisible());
-  });
-  UseSqliteStore(m_store.Path());
-  g_readOnly.reset();
-  EXPECT_EQ(m_boxes->Messages(), std::vector<QString>{"Failed to set data for ''"});
-  EXPECT_FALSE(Has(RootKey::ClassesRoot, kEntry));
-  EXPECT_EQ(HelpUrl(), "(no key)");
 }
 
 }  // namespace

@@ -7,11 +7,8 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QRegularExpression>
-#include <QTimer>
 #include <QUrl>
-#include <cstdlib>
 
-#include "app/About.h"
 #include "app/Main.h"
 #include "dialogs/Settings.h"
 #include "platform/OpenerRecording.h"
@@ -120,25 +117,6 @@ TEST_F(ToolsTest, TheHelpCommandsOpenTheFileBesideTheProgramAndTheOnlineCopy) {
   EXPECT_FALSE(online.host().isEmpty());
   EXPECT_EQ(online.path(), "/docs/zor20.chm");
   EXPECT_EQ(m_opener->requests.size(), 2u);
-}
-
-TEST_F(ToolsTest, AboutShowsTheProductAndVersion) {
-  TForm1& f = Form();
-  bool shown = false;
-  QTimer::singleShot(0, [&] {
-    QWidget* modal = QApplication::activeModalWidget();
-    shown = modal == f.AboutDlg;
-    if (!modal) return;
-    QStringList texts;
-    for (const QLabel* label : modal->findChildren<QLabel*>()) texts << label->text();
-    EXPECT_TRUE(texts.contains("Kestrova"));
-    EXPECT_TRUE(texts.contains("Version 2.0"));
-    EXPECT_EQ(modal->windowTitle(), "About");
-    modal->close();
-  });
-  f.About1->trigger();
-  EXPECT_TRUE(shown);
-  EXPECT_TRUE(m_opener->requests.empty());
 }
 
 // The user's help: every page of docs/help, as plain text.
