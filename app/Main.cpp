@@ -7,16 +7,16 @@
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPixmap>
 #include <QScreen>
-
-#include <QPainter>
 #include <QStyledItemDelegate>
 
 #include "app/About.h"
 #include "app/Backups.h"
 #include "app/Errors.h"
 #include "dialogs/DDE.h"
+#include "dialogs/DialogFrame.h"
 #include "dialogs/EditFlag.h"
 #include "dialogs/NewType.h"
 #include "dialogs/NewWiz.h"
@@ -40,21 +40,6 @@ constexpr int kEditHeight = 21;
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 std::string S(const QString& text) { return text.toStdString(); }
-
-// A box with its label above it, the label announcing the box to screen readers.
-template <typename Box>
-Box* Labelled(QWidget* parent, Box* box, const char* name, const QString& label, int left, int top,
-              int width) {
-  box->setParent(parent);
-  box->setObjectName(name);
-  box->setGeometry(left, top, width, kEditHeight);
-  auto* caption = new QLabel(label, parent);
-  caption->setObjectName(QString(name) + "Label");
-  caption->setGeometry(left, top - 16, width, 14);
-  caption->setBuddy(box);
-  box->setAccessibleName(QString(label).remove('&').remove(':'));
-  return box;
-}
 
 QPushButton* Button(QWidget* parent, const char* name, const QString& caption, int left, int top,
                     int width = 65, int height = 22) {
@@ -141,7 +126,8 @@ void ClickableImage::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void ClickableImage::keyPressEvent(QKeyEvent* event) {
-  if (event->key() == Qt::Key_Space || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+  if (event->key() == Qt::Key_Space || event->key() == Qt::Key_Return ||
+      event->key() == Qt::Key_Enter) {
     emit clicked();
     return;
   }
@@ -186,8 +172,10 @@ void TForm1::BuildControls() {
   setCentralWidget(client);
 
   ExtensionGroup = Group(client, "ExtensionGroup", "File Extension", 8, 8, 401, 73);
-  Ext = Labelled(ExtensionGroup, new QLineEdit, "Ext", "Extension:", 16, 40, 57);
-  ContentType = Labelled(ExtensionGroup, new QComboBox, "ContentType", "MIME Content Type:", 88, 40, 217);
+  Ext =
+      Labelled(ExtensionGroup, new QLineEdit, "Ext", "Extension:", QRect(16, 40, 57, kEditHeight));
+  ContentType = Labelled(ExtensionGroup, new QComboBox, "ContentType",
+                         "MIME Content Type:", QRect(88, 40, 217, kEditHeight));
   ContentType->setEditable(true);
   ContentType->setInsertPolicy(QComboBox::NoInsert);
   SaveExtBtn = Button(ExtensionGroup, "SaveExtBtn", "&Save", 320, 40);
@@ -205,9 +193,11 @@ void TForm1::BuildControls() {
   Image1->setAccessibleName("Icon");
   Image1->setAccessibleDescription("Click to change icon");
 
-  ExtDesc = Labelled(FileTypeGroup, new QLineEdit, "ExtDesc", "ProgID:", 88, 32, 217);
+  ExtDesc =
+      Labelled(FileTypeGroup, new QLineEdit, "ExtDesc", "ProgID:", QRect(88, 32, 217, kEditHeight));
   ExtDesc->setReadOnly(true);
-  ExtType = Labelled(FileTypeGroup, new QLineEdit, "ExtType", "Description:", 88, 72, 217);
+  ExtType = Labelled(FileTypeGroup, new QLineEdit, "ExtType",
+                     "Description:", QRect(88, 72, 217, kEditHeight));
   ConfirmCB = Check(FileTypeGroup, "ConfirmCB", "Confirm &open after download", 320, 32);
   AlwaysShowCB = Check(FileTypeGroup, "AlwaysShowCB", "&Always Show Extension", 320, 48);
   BrowseCB = Check(FileTypeGroup, "BrowseCB", "&Browse in same window", 320, 64);
@@ -230,9 +220,10 @@ void TForm1::BuildControls() {
   ListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
   ListBox1->setAccessibleName("Actions");
   ListBox1->setItemDelegate(new ActionRowDelegate(this));
-  ActionE = Labelled(ActionsGroup, new QLineEdit, "ActionE", "Action:", 136, 40, 313);
-  Command = Labelled(ActionsGroup, new QLineEdit, "Command", "Command-line used to perform action:",
-                     136, 88, 313);
+  ActionE =
+      Labelled(ActionsGroup, new QLineEdit, "ActionE", "Action:", QRect(136, 40, 313, kEditHeight));
+  Command = Labelled(ActionsGroup, new QLineEdit, "Command",
+                     "Command-line used to perform action:", QRect(136, 88, 313, kEditHeight));
   BrowseBtn = Button(ActionsGroup, "BrowseBtn", "B&rowse...", 384, 112);
   SaveActionBtn = Button(ActionsGroup, "SaveActionBtn", "&Save", 136, 120);
   DDEBtn = Button(ActionsGroup, "DDEBtn", "View &DDE", 216, 120);
@@ -316,10 +307,9 @@ void TForm1::BuildActions() {
 
 void TForm1::SetTabOrder() {
   const std::vector<QWidget*> order = {
-      Ext,      ContentType,  SaveExtBtn,    Image1,        ConfirmCB, AlwaysShowCB,
-      BrowseCB, SaveTypeBtn,  EditFlagsBtn,  ListBox1,      ActionE,   Command,
-      BrowseBtn, SaveActionBtn, DDEBtn,      ExtDesc,       ExtType,   ReferenceBtn,
-      RegistryBtn, SettingsBtn};
+      Ext,         ContentType,  SaveExtBtn, Image1,       ConfirmCB,   AlwaysShowCB, BrowseCB,
+      SaveTypeBtn, EditFlagsBtn, ListBox1,   ActionE,      Command,     BrowseBtn,    SaveActionBtn,
+      DDEBtn,      ExtDesc,      ExtType,    ReferenceBtn, RegistryBtn, SettingsBtn};
   for (std::size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
 }
 
@@ -480,7 +470,8 @@ void TForm1::ChkEditFlags(Load& load) {
   if (kind == ValueKind::Binary) {
     std::uint8_t buffer[EditFlagsBufferSize];
     const int count = load.store.GetBinary(layout::EditFlagsName, buffer, EditFlagsBufferSize);
-    const auto stored = StoredEditFlags::FromBytes(std::span(buffer, static_cast<std::size_t>(count)));
+    const auto stored =
+        StoredEditFlags::FromBytes(std::span(buffer, static_cast<std::size_t>(count)));
     State.CurrentFlagsText = FormatEditFlags(stored);
     State.CurrentFlagsValue = EditFlagsValue(stored);
     // Bits 16 to 23 clear: the byte at offset 2 is zero or missing.
@@ -587,7 +578,8 @@ void TForm1::ListBox1DrawItem(QPainter* painter, const QStyleOptionViewItem& opt
   painter->save();
   painter->fillRect(option.rect, selected ? palette.highlight() : palette.base());
   QFont font = ListBox1->font();
-  const QString text = ListBox1->topLevelItem(index) ? ListBox1->topLevelItem(index)->text(0) : QString();
+  const QString text =
+      ListBox1->topLevelItem(index) ? ListBox1->topLevelItem(index)->text(0) : QString();
   // The default action is bold only when its name matches exactly, letter case included.
   font.setBold(text == Q(State.CurrentDefaultVerb));
   painter->setFont(font);
@@ -667,7 +659,8 @@ void TForm1::AddShell1Click() {
   if (name.isEmpty()) return;
   // Without a loaded file type the action would land under a key of no file type.
   if (State.CurrentProgID.empty() || State.CurrentProgID == "?") {
-    Message("No file type is loaded. Load an extension that has a file type before adding an action.");
+    Message(
+        "No file type is loaded. Load an extension that has a file type before adding an action.");
     return;
   }
   {
@@ -712,7 +705,8 @@ void TForm1::RefillActions(const std::string& progId) {
   }
   const QSignalBlocker quiet(ListBox1);
   ListBox1->clear();
-  for (const auto& verb : verbs) ListBox1->addTopLevelItem(new QTreeWidgetItem(QStringList{Q(verb)}));
+  for (const auto& verb : verbs)
+    ListBox1->addTopLevelItem(new QTreeWidgetItem(QStringList{Q(verb)}));
   ListBox1->setCurrentItem(nullptr);
   ListBox1->clearSelection();
 }
@@ -721,8 +715,8 @@ void TForm1::RefillActions(const std::string& progId) {
 
 void TForm1::Backup(const QString& name, const std::string& keyName) {
   if (name.isEmpty()) return;
-  const QString file = BackupFileName(BackupDir(QCoreApplication::applicationDirPath()), name,
-                                      TheClock().Now());
+  const QString file =
+      BackupFileName(BackupDir(QCoreApplication::applicationDirPath()), name, TheClock().Now());
   Starter->SetText(0, "Regedit.exe");
   Starter->SetText(1, "/e " + Quoted(file) + " " + KeyArgument(Q(keyName)));
   Starter->Start();
@@ -739,7 +733,8 @@ void TForm1::SaveExt() {
   AssocStore store;
   store.SetRoot(RootKey::ClassesRoot);
   if (!store.HasPath(layout::ExtKey(ext))) {
-    Message("Extension does not exist, please use the New Extension wizard form the Extension Menu.");
+    Message(
+        "Extension does not exist, please use the New Extension wizard form the Extension Menu.");
     return;
   }
   store.OpenPath(layout::ExtKey(ext), false);
@@ -828,7 +823,9 @@ void TForm1::EditFlagsBtnClick() { m_dialogs.Form4->exec(); }
 
 void TForm1::SettingsBtnClick() { m_dialogs.Form2->exec(); }
 
-void TForm1::Message(const QString& text) { TheBoxes().Message(this, "Kestrova", text, Boxes::Icon::None); }
+void TForm1::Message(const QString& text) {
+  TheBoxes().Message(this, "Kestrova", text, Boxes::Icon::None);
+}
 
 void TForm1::Exit1Click() { close(); }
 

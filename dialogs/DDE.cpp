@@ -11,18 +11,6 @@
 namespace kestrova {
 namespace {
 
-QLineEdit* LabelledEdit(QWidget* parent, const char* name, const QString& label, int top) {
-  auto* edit = new QLineEdit(parent);
-  edit->setObjectName(name);
-  edit->setGeometry(16, top, 289, 21);
-  auto* caption = new QLabel(label, parent);
-  caption->setObjectName(QString(name) + "Label");
-  caption->setGeometry(16, top - 16, 289, 14);
-  caption->setBuddy(edit);
-  edit->setAccessibleName(QString(label).remove('&').remove(':'));
-  return edit;
-}
-
 std::string DefaultOf(AssocStore& store, const std::string& path) {
   store.ClosePath();
   return store.OpenPath(path, false) ? store.GetText(layout::DefaultValueName) : std::string();
@@ -45,10 +33,11 @@ TFrmDDE::TFrmDDE(TForm1* mainWindow, QWidget* parent) : QDialog(parent), m_main(
   CheckBox1 = new QCheckBox("Use DDE", group);
   CheckBox1->setObjectName("CheckBox1");
   CheckBox1->setGeometry(16, 24, 97, 17);
-  Edit5 = LabelledEdit(group, "Edit5", "&DDE Message:", 72);
-  Edit6 = LabelledEdit(group, "Edit6", "Appli&cation:", 112);
-  IfExec = LabelledEdit(group, "IfExec", "DDE Application &Not Running:", 152);
-  Edit7 = LabelledEdit(group, "Edit7", "&Topic:", 192);
+  Edit5 = Labelled(group, new QLineEdit, "Edit5", "&DDE Message:", QRect(16, 72, 289, 21));
+  Edit6 = Labelled(group, new QLineEdit, "Edit6", "Appli&cation:", QRect(16, 112, 289, 21));
+  IfExec = Labelled(group, new QLineEdit, "IfExec",
+                    "DDE Application &Not Running:", QRect(16, 152, 289, 21));
+  Edit7 = Labelled(group, new QLineEdit, "Edit7", "&Topic:", QRect(16, 192, 289, 21));
   OKBtn = new QPushButton("&OK", this);
   OKBtn->setObjectName("OKBtn");
   OKBtn->setGeometry(176, 264, 75, 25);
@@ -80,7 +69,8 @@ void TFrmDDE::FormActivate() {
   if (store.HasPath(layout::DdeExecKey(progId, verb))) {
     CheckBox1->setChecked(true);
     Edit5->setText(QString::fromStdString(DefaultOf(store, layout::DdeExecKey(progId, verb))));
-    Edit6->setText(QString::fromStdString(DefaultOf(store, layout::DdeApplicationKey(progId, verb))));
+    Edit6->setText(
+        QString::fromStdString(DefaultOf(store, layout::DdeApplicationKey(progId, verb))));
     Edit7->setText(QString::fromStdString(DefaultOf(store, layout::DdeTopicKey(progId, verb))));
     IfExec->setText(QString::fromStdString(DefaultOf(store, layout::DdeIfExecKey(progId, verb))));
   } else {

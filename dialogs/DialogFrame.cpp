@@ -19,4 +19,18 @@ void SetUpFixedDialog(QDialog* dialog, const QString& objectName, const QString&
   }
 }
 
+QLabel* AttachLabel(QWidget* parent, QWidget* box, const char* name, const QString& label,
+                    const QRect& geometry, int labelWidth) {
+  box->setParent(parent);
+  box->setObjectName(name);
+  box->setGeometry(geometry);
+  auto* caption = new QLabel(label, parent);
+  caption->setObjectName(QString(name) + "Label");
+  caption->setGeometry(geometry.left(), geometry.top() - 16,
+                       labelWidth ? labelWidth : geometry.width(), 14);
+  caption->setBuddy(box);
+  box->setAccessibleName(QString(label).remove('&').remove(':').trimmed());
+  return caption;
+}
+
 }  // namespace kestrova

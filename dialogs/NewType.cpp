@@ -11,28 +11,13 @@
 #include "store/AssocStore.h"
 
 namespace kestrova {
-namespace {
-
-QLineEdit* LabelledEdit(QWidget* parent, const char* name, const QString& label, const QString& text,
-                        int top) {
-  auto* edit = new QLineEdit(text, parent);
-  edit->setObjectName(name);
-  edit->setGeometry(8, top, 241, 21);
-  auto* caption = new QLabel(label, parent);
-  caption->setObjectName(QString(name) + "Label");
-  caption->setGeometry(8, top - 16, 241, 14);
-  caption->setBuddy(edit);
-  edit->setAccessibleName(QString(label).remove('&').remove(':'));
-  return edit;
-}
-
-}  // namespace
-
 TFrmNewFileType::TFrmNewFileType(TForm1* mainWindow, QWidget* parent)
     : QDialog(parent), m_main(mainWindow) {
   SetUpFixedDialog(this, "TFrmNewFileType", "Create New File Type", 257, 164);
-  NewType = LabelledEdit(this, "NewType", "New File Type ProgID:", "Application.Component.Version", 28);
-  FName = LabelledEdit(this, "FName", "Friendly Name:", "Vendor Program Name", 80);
+  NewType = Labelled(this, new QLineEdit("Application.Component.Version"), "NewType",
+                     "New File Type ProgID:", QRect(8, 28, 241, 21));
+  FName = Labelled(this, new QLineEdit("Vendor Program Name"), "FName",
+                   "Friendly Name:", QRect(8, 80, 241, 21));
   OKBtn = new QPushButton("&OK", this);
   OKBtn->setObjectName("OKBtn");
   OKBtn->setGeometry(93, 124, 75, 25);
@@ -58,7 +43,8 @@ void TFrmNewFileType::showEvent(QShowEvent* event) {
 
 bool TFrmNewFileType::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::FocusIn && (watched == NewType || watched == FName)) {
-    const auto enter = watched == NewType ? &TFrmNewFileType::NewTypeEnter : &TFrmNewFileType::FNameEnter;
+    const auto enter =
+        watched == NewType ? &TFrmNewFileType::NewTypeEnter : &TFrmNewFileType::FNameEnter;
     (this->*enter)();
     // A click places the cursor after the focus arrives; select again once it has.
     if (static_cast<QFocusEvent*>(event)->reason() == Qt::MouseFocusReason) {

@@ -48,21 +48,6 @@ QEvent::Type WakeEvent() {
   return type;
 }
 
-// A box with its label above it, the label announcing the box to screen readers.
-template <typename Box>
-Box* Labelled(QWidget* parent, Box* box, const char* name, const QString& label, int top, int width,
-              int labelWidth) {
-  box->setParent(parent);
-  box->setObjectName(name);
-  box->setGeometry(8, top, width, kEditHeight);
-  auto* caption = new QLabel(label, parent);
-  caption->setObjectName(QString(name) + "Label");
-  caption->setGeometry(8, top - 16, labelWidth, 14);
-  caption->setBuddy(box);
-  box->setAccessibleName(QString(label).remove('&').remove(':'));
-  return box;
-}
-
 QComboBox* Combo() {
   auto* box = new QComboBox;
   box->setEditable(true);
@@ -201,16 +186,19 @@ TForm3::TForm3(TForm1* mainWindow, QWidget* parent) : QDialog(parent), m_main(ma
 TForm3::~TForm3() { FileTypeLoader->Stop(); }
 
 void TForm3::BuildControls() {
-  FileExt = Labelled(this, new QLineEdit, "FileExt", "Short Extension:", 24, 121, 121);
+  FileExt = Labelled(this, new QLineEdit, "FileExt",
+                     "Short Extension:", QRect(8, 24, 121, kEditHeight), 121);
   Label2 = Hint(this, "Label2", "Enter a short extention such as ZOR", 24);
-  LongFileExt =
-      Labelled(this, new QLineEdit, "LongFileExt", "Long Extension: (Optional)", 68, 121, 329);
+  LongFileExt = Labelled(this, new QLineEdit, "LongFileExt", "Long Extension: (Optional)",
+                         QRect(8, 68, 121, kEditHeight), 329);
   Label3 = Hint(this, "Label3", "Enter a long extension such as ZOR-QRB-TEXT", 68);
-  ContentType = Labelled(this, Combo(), "ContentType", "MIME Content Type", 112, 329, 329);
+  ContentType = Labelled(this, Combo(), "ContentType", "MIME Content Type",
+                         QRect(8, 112, 329, kEditHeight), 329);
   m_contentTypes = new QStringListModel(ContentType);
   ContentType->setModel(m_contentTypes);
-  AssocFileTypes = Labelled(this, Combo(), "AssocFileTypes",
-                            "Associated Programmatic Identifier (ProgID):", 156, 329, 329);
+  AssocFileTypes = Labelled(
+      this, Combo(), "AssocFileTypes",
+      "Associated Programmatic Identifier (ProgID):", QRect(8, 156, 329, kEditHeight), 329);
   NewProgIDBtn = Button(this, "NewProgIDBtn", "New ProgID", QRect(344, 155, 93, 23));
 
   Button1 = Button(this, "Button1", "&OK", QRect(202, 188, 75, 25));

@@ -12,7 +12,8 @@
 namespace kestrova {
 namespace {
 
-QLabel* Label(QWidget* parent, const char* name, const QString& text, const QRect& geometry, bool bold) {
+QLabel* Label(QWidget* parent, const char* name, const QString& text, const QRect& geometry,
+              bool bold) {
   auto* label = new QLabel(text, parent);
   label->setObjectName(name);
   label->setGeometry(geometry);
@@ -27,13 +28,11 @@ QLabel* Label(QWidget* parent, const char* name, const QString& text, const QRec
 
 // A box below its bold label, which names it for screen readers too.
 template <typename Box>
-Box* Labelled(QWidget* parent, Box* box, const char* name, const QString& label, int top) {
-  box->setParent(parent);
-  box->setObjectName(name);
-  box->setGeometry(8, top, 329, 21);
-  Label(parent, (std::string(name) + "Label").c_str(), label, QRect(8, top - 16, 329, 14), true)
-      ->setBuddy(box);
-  box->setAccessibleName(QString(label).remove(':'));
+Box* BoldLabelled(QWidget* parent, Box* box, const char* name, const QString& label, int top) {
+  QLabel* caption = AttachLabel(parent, box, name, label, QRect(8, top, 329, 21));
+  QFont font = caption->font();
+  font.setBold(true);
+  caption->setFont(font);
   return box;
 }
 
@@ -49,16 +48,17 @@ QString UpperAscii(QString text) {
 
 TFrmChgAss::TFrmChgAss(TForm1* mainWindow, QWidget* parent) : QDialog(parent), m_main(mainWindow) {
   SetUpFixedDialog(this, "TFrmChgAss", "Change Association", 345, 224);
-  Label1 = Label(this, "Label1",
-                 "Please select the desired ProgID that you would like to change the association to.",
-                 QRect(8, 8, 329, 30), false);
+  Label1 =
+      Label(this, "Label1",
+            "Please select the desired ProgID that you would like to change the association to.",
+            QRect(8, 8, 329, 30), false);
   Label1->setWordWrap(true);
   Label2 = Label(this, "Label2", "File Extension:", QRect(8, 48, 105, 14), true);
   ExtLB = Label(this, "ExtLB", "(None)", QRect(116, 48, 221, 14), false);
   ExtLB->setAccessibleName("File Extension");
-  CurProgID = Labelled(this, new QLineEdit, "CurProgID", "Current File Type Association:", 88);
+  CurProgID = BoldLabelled(this, new QLineEdit, "CurProgID", "Current File Type Association:", 88);
   CurProgID->setReadOnly(true);
-  NewExtDesc = Labelled(this, new QComboBox, "NewExtDesc", "Change to:", 140);
+  NewExtDesc = BoldLabelled(this, new QComboBox, "NewExtDesc", "Change to:", 140);
   NewExtDesc->setEditable(true);
   // A typed ProgID is written as it stands, never added to the list.
   NewExtDesc->setInsertPolicy(QComboBox::NoInsert);

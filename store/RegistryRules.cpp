@@ -33,7 +33,9 @@ std::size_t DecodeUtf8(std::string_view text, std::size_t i, char32_t& cp) {
   return len;
 }
 
-void EncodeUtf8(char32_t cp, std::string& out) {
+}  // namespace
+
+void AppendUtf8(char32_t cp, std::string& out) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);
   } else if (cp < 0x800) {
@@ -50,8 +52,6 @@ void EncodeUtf8(char32_t cp, std::string& out) {
     out += static_cast<char>(0x80 | (cp & 0x3F));
   }
 }
-
-}  // namespace
 
 std::size_t CharCount(std::string_view text) {
   std::size_t count = 0;
@@ -81,7 +81,7 @@ std::string FoldName(std::string_view name) {
       ++i;
       continue;
     }
-    EncodeUtf8(QChar::toUpper(cp), out);
+    AppendUtf8(QChar::toUpper(cp), out);
     i += len;
   }
   return out;

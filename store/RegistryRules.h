@@ -13,6 +13,9 @@ constexpr std::size_t kMaxValueNameChars = 16383;
 constexpr int kMaxKeyDepth = 512;
 constexpr std::size_t kMaxValueData = 1024 * 1024;
 
+// Appends the code point as UTF-8.
+void AppendUtf8(char32_t cp, std::string& out);
+
 // Number of characters in 8-bit (UTF-8) text; a byte that is not part of a valid
 // sequence counts as one character.
 std::size_t CharCount(std::string_view text);
