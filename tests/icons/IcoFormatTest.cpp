@@ -57,12 +57,12 @@ class DibDepth : public ::testing::TestWithParam<int> {};
 TEST_P(DibDepth, DecodesTopDownWithPaddingPaletteAndMask) {
   const int depth = GetParam();
   // A 32-bit image with all alpha bytes set ignores its mask; clear them so the mask counts.
-  DibSpec spec = Quadrants(depth);
+  DibSpec dib = Quadrants(depth);
   if (depth == 32) {
-    auto colour = spec.pixel;
-    spec.pixel = [colour](int x, int y) { return colour(x, y) & 0x00ffffffu; };
+    auto colour = dib.pixel;
+    dib.pixel = [colour](int x, int y) { return colour(x, y) & 0x00ffffffu; };
   }
-  const QImage image = ico::DecodeImage(View(DibImage(spec)));
+  const QImage image = ico::DecodeImage(View(DibImage(dib)));
   ASSERT_FALSE(image.isNull());
   EXPECT_EQ(image.size(), QSize(13, 11));
   EXPECT_EQ(image.pixel(0, 0), kRed);
