@@ -6,6 +6,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "platform/Seam.h"
+
 namespace kestrova {
 namespace {
 
@@ -33,7 +35,8 @@ class DesktopBoxes final : public Boxes {
   }
 
   bool Confirm(QWidget* parent, const QString& caption, const QString& text) override {
-    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, parent);
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,
+                    parent);
     box.setDefaultButton(QMessageBox::Yes);
     box.setEscapeButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
@@ -59,17 +62,15 @@ class DesktopBoxes final : public Boxes {
   }
 };
 
-std::shared_ptr<Boxes>& Installed() {
-  static std::shared_ptr<Boxes> boxes = std::make_shared<DesktopBoxes>();
-  return boxes;
+SeamSlot<Boxes, DesktopBoxes>& Installed() {
+  static SeamSlot<Boxes, DesktopBoxes> slot;
+  return slot;
 }
 
 }  // namespace
 
-void SetBoxes(std::shared_ptr<Boxes> boxes) {
-  Installed() = boxes ? std::move(boxes) : std::make_shared<DesktopBoxes>();
-}
+void SetBoxes(std::shared_ptr<Boxes> boxes) { Installed().Install(std::move(boxes)); }
 
-Boxes& TheBoxes() { return *Installed(); }
+Boxes& TheBoxes() { return Installed().Current(); }
 
 }  // namespace kestrova

@@ -1,5 +1,7 @@
 #include "platform/Clock.h"
 
+#include "platform/Seam.h"
+
 namespace kestrova {
 namespace {
 
@@ -8,17 +10,15 @@ class SystemClock final : public Clock {
   QDateTime Now() override { return QDateTime::currentDateTime(); }
 };
 
-std::shared_ptr<Clock>& Installed() {
-  static std::shared_ptr<Clock> clock = std::make_shared<SystemClock>();
-  return clock;
+SeamSlot<Clock, SystemClock>& Installed() {
+  static SeamSlot<Clock, SystemClock> slot;
+  return slot;
 }
 
 }  // namespace
 
-void SetClock(std::shared_ptr<Clock> clock) {
-  Installed() = clock ? std::move(clock) : std::make_shared<SystemClock>();
-}
+void SetClock(std::shared_ptr<Clock> clock) { Installed().Install(std::move(clock)); }
 
-Clock& TheClock() { return *Installed(); }
+Clock& TheClock() { return Installed().Current(); }
 
 }  // namespace kestrova

@@ -4,22 +4,21 @@
 
 #include "platform/IconPickerDesktop.h"
 #include "platform/IconSource.h"
+#include "platform/Seam.h"
 
 namespace kestrova {
 namespace {
 
-std::shared_ptr<IconPicker>& Installed() {
-  static std::shared_ptr<IconPicker> picker = std::make_shared<DesktopIconPicker>();
-  return picker;
+SeamSlot<IconPicker, DesktopIconPicker>& Installed() {
+  static SeamSlot<IconPicker, DesktopIconPicker> slot;
+  return slot;
 }
 
 }  // namespace
 
-void SetIconPicker(std::shared_ptr<IconPicker> picker) {
-  Installed() = picker ? std::move(picker) : std::make_shared<DesktopIconPicker>();
-}
+void SetIconPicker(std::shared_ptr<IconPicker> picker) { Installed().Install(std::move(picker)); }
 
-IconPicker& TheIconPicker() { return *Installed(); }
+IconPicker& TheIconPicker() { return Installed().Current(); }
 
 PickIconDialog::PickIconDialog(QWidget* owner) : QObject(owner), m_owner(owner) {
   setObjectName("IconDlg");

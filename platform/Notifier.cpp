@@ -1,5 +1,7 @@
 #include "platform/Notifier.h"
 
+#include "platform/Seam.h"
+
 namespace kestrova {
 namespace {
 
@@ -8,17 +10,17 @@ class SilentNotifier final : public ShellNotifier {
   void AssocChanged() override {}
 };
 
-std::shared_ptr<ShellNotifier>& Installed() {
-  static std::shared_ptr<ShellNotifier> notifier = std::make_shared<SilentNotifier>();
-  return notifier;
+SeamSlot<ShellNotifier, SilentNotifier>& Installed() {
+  static SeamSlot<ShellNotifier, SilentNotifier> slot;
+  return slot;
 }
 
 }  // namespace
 
 void SetNotifier(std::shared_ptr<ShellNotifier> notifier) {
-  Installed() = notifier ? std::move(notifier) : std::make_shared<SilentNotifier>();
+  Installed().Install(std::move(notifier));
 }
 
-ShellNotifier& TheNotifier() { return *Installed(); }
+ShellNotifier& TheNotifier() { return Installed().Current(); }
 
 }  // namespace kestrova

@@ -1,21 +1,20 @@
 #include "platform/Opener.h"
 
 #include "platform/OpenerDesktop.h"
+#include "platform/Seam.h"
 
 namespace kestrova {
 namespace {
 
-std::shared_ptr<Opener>& Installed() {
-  static std::shared_ptr<Opener> opener = std::make_shared<DesktopOpener>();
-  return opener;
+SeamSlot<Opener, DesktopOpener>& Installed() {
+  static SeamSlot<Opener, DesktopOpener> slot;
+  return slot;
 }
 
 }  // namespace
 
-void SetOpener(std::shared_ptr<Opener> opener) {
-  Installed() = opener ? std::move(opener) : std::make_shared<DesktopOpener>();
-}
+void SetOpener(std::shared_ptr<Opener> opener) { Installed().Install(std::move(opener)); }
 
-Opener& TheOpener() { return *Installed(); }
+Opener& TheOpener() { return Installed().Current(); }
 
 }  // namespace kestrova
