@@ -17,23 +17,12 @@
 #include "platform/OpenerRecording.h"
 #include "shell/ProcessLauncher.h"
 #include "store/AssocLayout.h"
+#include "tests/support/TestDoubles.h"
 #include "tests/app/MainWindowFixture.h"
 #include "tools/RegeditCommand.h"
 
 namespace kestrova::test {
 namespace {
-
-class FixedClock : public Clock {
- public:
-  QDateTime now{QDate(2026, 12, 7), QTime(11, 39, 5)};
-  QDateTime Now() override { return now; }
-};
-
-class CountingNotifier : public ShellNotifier {
- public:
-  int count = 0;
-  void AssocChanged() override { ++count; }
-};
 
 class EditingTest : public MainWindowTest {
  protected:

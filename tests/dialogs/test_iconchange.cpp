@@ -11,6 +11,7 @@
 #include "platform/IconSourceScripted.h"
 #include "platform/Notifier.h"
 #include "store/IconLookup.h"
+#include "tests/support/TestDoubles.h"
 #include "tests/app/MainWindowFixture.h"
 
 namespace kestrova::test {
@@ -26,12 +27,6 @@ std::shared_ptr<ScriptedIconSource>& Icons() {
   return icons;
 }
 std::shared_ptr<IconSource> ScriptedIcons() { return Icons(); }
-
-class CountingNotifier : public ShellNotifier {
- public:
-  int count = 0;
-  void AssocChanged() override { ++count; }
-};
 
 class IconChangeTest : public MainWindowTest {
  protected:
