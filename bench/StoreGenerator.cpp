@@ -1,5 +1,6 @@
 #include "bench/StoreGenerator.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <string_view>
 #include <unordered_map>
@@ -120,6 +121,11 @@ GeneratedStore GenerateStore(const std::string& path, int fileTypes) {
   std::vector<std::string> rootNames;
   engine->ListChildren(root, rootNames);
   return {static_cast<int>(rootNames.size()), w.m_keys, w.m_values};
+}
+
+std::string BenchStorePath() {
+  const char* env = std::getenv("KESTROVA_BENCH_STORE");
+  return env ? env : "bench-store.db";
 }
 
 void EnsureGeneratedStore(const std::string& path) {

@@ -20,6 +20,9 @@ GeneratedStore GenerateStore(const std::string& path, int fileTypes = 25000);
 std::string ExtensionName(int i);
 std::string FileTypeName(int i);
 
+// Where the benchmarks keep the generated store: $KESTROVA_BENCH_STORE, else bench-store.db.
+std::string BenchStorePath();
+
 // Opens the generated store at path, writing it first when it is missing.
 void EnsureGeneratedStore(const std::string& path);
 

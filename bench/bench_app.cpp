@@ -18,11 +18,6 @@
 namespace kestrova::bench {
 namespace {
 
-std::string StorePath() {
-  const char* env = std::getenv("KESTROVA_BENCH_STORE");
-  return env ? env : "bench-store.db";
-}
-
 // Two extensions whose file types have four actions and an .ico icon, so that every load
 // of one after the other looks the icon up again.
 void AddIconTypes() {
@@ -59,8 +54,8 @@ void AddIconTypes() {
 void Prepare() {
   static bool done = false;
   if (done) return;
-  EnsureGeneratedStore(StorePath());
-  UseSqliteStore(StorePath());
+  EnsureGeneratedStore(BenchStorePath());
+  UseSqliteStore(BenchStorePath());
   AddIconTypes();
   done = true;
 }
@@ -84,8 +79,8 @@ BENCHMARK(BM_LoadExtension);
 void BM_StartUp(benchmark::State& state) {
   Prepare();
   for (auto _ : state) {
-    ReleaseSqliteStoreForThread(StorePath());
-    OpenDefaultStore(StorePath());
+    ReleaseSqliteStoreForThread(BenchStorePath());
+    OpenDefaultStore(BenchStorePath());
     auto form = CreateWindows();
     form->show();
     QCoreApplication::processEvents();

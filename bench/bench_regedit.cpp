@@ -19,11 +19,6 @@ extern char** environ;
 namespace kestrova::bench {
 namespace {
 
-std::string StorePath() {
-  const char* env = std::getenv("KESTROVA_BENCH_STORE");
-  return env ? env : "bench-store.db";
-}
-
 struct Outcome {
   int status = -1;
   double peakMiB = 0;
@@ -51,10 +46,10 @@ Outcome Regedit(const std::string& store, std::vector<std::string> args) {
 }
 
 std::string RegFile() {
-  const std::string reg = StorePath() + ".reg";
+  const std::string reg = BenchStorePath() + ".reg";
   if (!std::filesystem::exists(reg)) {
-    EnsureGeneratedStore(StorePath());
-    Regedit(StorePath(), {"/e", reg});
+    EnsureGeneratedStore(BenchStorePath());
+    Regedit(BenchStorePath(), {"/e", reg});
   }
   return reg;
 }
@@ -65,7 +60,7 @@ void RemoveStore(const std::string& path) {
 
 void BM_ImportRegFile(benchmark::State& state) {
   const std::string reg = RegFile();
-  const std::string target = StorePath() + ".import.db";
+  const std::string target = BenchStorePath() + ".import.db";
   double peak = 0;
   for (auto _ : state) {
     state.PauseTiming();
@@ -82,10 +77,10 @@ void BM_ImportRegFile(benchmark::State& state) {
 BENCHMARK(BM_ImportRegFile)->Unit(benchmark::kSecond)->Iterations(1);
 
 void BM_ExportWholeStore(benchmark::State& state) {
-  EnsureGeneratedStore(StorePath());
-  const std::string out = StorePath() + ".export.reg";
+  EnsureGeneratedStore(BenchStorePath());
+  const std::string out = BenchStorePath() + ".export.reg";
   for (auto _ : state) {
-    if (Regedit(StorePath(), {"/e", out}).status != 0) state.SkipWithError("the export failed");
+    if (Regedit(BenchStorePath(), {"/e", out}).status != 0) state.SkipWithError("the export failed");
   }
   std::filesystem::remove(out);
 }
@@ -93,7 +88,7 @@ BENCHMARK(BM_ExportWholeStore)->Unit(benchmark::kSecond)->Iterations(1);
 
 // A file type with 10,000 keys below it, removed as one subtree.
 void BM_RemovePathSubtree(benchmark::State& state) {
-  const std::string path = StorePath() + ".remove.db";
+  const std::string path = BenchStorePath() + ".remove.db";
   RemoveStore(path);
   UseSqliteStore(path);
   for (auto _ : state) {

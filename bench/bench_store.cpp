@@ -12,16 +12,11 @@
 namespace kestrova::bench {
 namespace {
 
-std::string StorePath() {
-  const char* env = std::getenv("KESTROVA_BENCH_STORE");
-  return env ? env : "bench-store.db";
-}
-
 void Prepare() {
   static bool done = false;
   if (done) return;
-  EnsureGeneratedStore(StorePath());
-  UseSqliteStore(StorePath());
+  EnsureGeneratedStore(BenchStorePath());
+  UseSqliteStore(BenchStorePath());
   done = true;
 }
 

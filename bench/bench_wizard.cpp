@@ -24,25 +24,20 @@
 namespace kestrova::bench {
 namespace {
 
-std::string StorePath() {
-  const char* env = std::getenv("KESTROVA_BENCH_STORE");
-  return env ? env : "bench-store.db";
-}
-
 // The generated store lists 25,001 of its 50,001 root keys as file types; this copy adds
 // plain file types until the wizard's list itself holds 50,000 names.
-std::string WideStorePath() { return StorePath() + ".wizard-50k.db"; }
+std::string WideBenchStorePath() { return BenchStorePath() + ".wizard-50k.db"; }
 constexpr int kWideListed = 50000;
 
 void EnsureWideStore() {
-  const std::string path = WideStorePath();
+  const std::string path = WideBenchStorePath();
   if (std::filesystem::exists(path)) return;
-  EnsureGeneratedStore(StorePath());
+  EnsureGeneratedStore(BenchStorePath());
   const std::string partial = path + ".partial";
   std::filesystem::remove(partial);
-  std::filesystem::copy_file(StorePath(), partial);
-  if (std::filesystem::exists(StorePath() + "-wal")) {
-    std::filesystem::copy_file(StorePath() + "-wal", partial + "-wal",
+  std::filesystem::copy_file(BenchStorePath(), partial);
+  if (std::filesystem::exists(BenchStorePath() + "-wal")) {
+    std::filesystem::copy_file(BenchStorePath() + "-wal", partial + "-wal",
                                std::filesystem::copy_options::overwrite_existing);
   }
   {
@@ -125,26 +120,26 @@ void Run(benchmark::State& state, const std::string& path, bool longestStep) {
 }
 
 void BM_WizardFileTypeList(benchmark::State& state) {
-  EnsureGeneratedStore(StorePath());
-  Run(state, StorePath(), false);
+  EnsureGeneratedStore(BenchStorePath());
+  Run(state, BenchStorePath(), false);
 }
 BENCHMARK(BM_WizardFileTypeList)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 void BM_WizardLongestUiStep(benchmark::State& state) {
-  EnsureGeneratedStore(StorePath());
-  Run(state, StorePath(), true);
+  EnsureGeneratedStore(BenchStorePath());
+  Run(state, BenchStorePath(), true);
 }
 BENCHMARK(BM_WizardLongestUiStep)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
 
 void BM_WizardFileTypeList50k(benchmark::State& state) {
   EnsureWideStore();
-  Run(state, WideStorePath(), false);
+  Run(state, WideBenchStorePath(), false);
 }
 BENCHMARK(BM_WizardFileTypeList50k)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 void BM_WizardLongestUiStep50k(benchmark::State& state) {
   EnsureWideStore();
-  Run(state, WideStorePath(), true);
+  Run(state, WideBenchStorePath(), true);
 }
 BENCHMARK(BM_WizardLongestUiStep50k)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
 
