@@ -50,11 +50,29 @@ struct ValueInfo {
   int64_t size = 0;
 };
 
+// What went wrong, so that callers and tests decide by kind rather than by message text.
+enum class StoreErrorKind {
+  Other,
+  Full,         // the disk or a file-size limit refused the write
+  ReadOnly,     // the store may not be written (read-only file, folder, mount or request)
+  Permission,   // the user may not read or reach the store's file or folder
+  Busy,         // another program kept the store locked too long
+  Damaged,      // the file is not a store, or a store whose content is broken
+  Limit,        // a registry limit: name length, depth, data size
+  Gone,         // the key was deleted meanwhile
+  InvalidText,  // a name or text that is not valid Unicode
+};
+
 // A failure of the engine (a limit, an unwritable store, a full disk, a key deleted
 // meanwhile), with a message a user can act on.
 class StoreError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit StoreError(const std::string& message, StoreErrorKind kind = StoreErrorKind::Other)
+      : std::runtime_error(message), m_kind(kind) {}
+  StoreErrorKind Kind() const { return m_kind; }
+
+ private:
+  StoreErrorKind m_kind;
 };
 
 // The store file could not be opened as a store (damaged, foreign, unreachable).
