@@ -450,7 +450,7 @@ TEST_F(EditingTest, ABackupRestoresTheDeletedKey) {
   Raw("\\txtfile", "Odd", 0x0b, std::string("\x01\x02\x03\x04\x05\x06\x07\x08", 8));
   setenv("KESTROVA_STORE", m_store.Path().c_str(), 1);
   DesktopOpener::Options options;
-  options.programDir = QString(std::getenv("KESTROVA_BINARY_DIR")) + "/tools";
+  options.programDir = QString(std::getenv("KESTROVA_BINARY_DIR")) + "/bin";
   SetOpener(std::make_shared<DesktopOpener>(options));
 
   auto dump = [&] {

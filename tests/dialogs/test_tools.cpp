@@ -169,7 +169,7 @@ TEST(HelpFile, IsACompiledHelpFileBesideTheProgram) {
 #ifndef KESTROVA_HELP_BUILT
   GTEST_SKIP() << "no CHM compiler: the help file is not built";
 #else
-  QFile chm(qEnvironmentVariable("KESTROVA_BINARY_DIR") + "/app/zor20.chm");
+  QFile chm(qEnvironmentVariable("KESTROVA_BINARY_DIR") + "/bin/zor20.chm");
   ASSERT_TRUE(chm.open(QIODevice::ReadOnly)) << chm.fileName().toStdString();
   const QByteArray bytes = chm.readAll();
   EXPECT_TRUE(bytes.startsWith("ITSF"));
