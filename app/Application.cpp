@@ -15,8 +15,8 @@ void ShowUncaughtError(const QString& message, QWidget* parent) {
 }
 
 KestrovaApplication::KestrovaApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  // No display name: the platform would append it to every window's title.
   setApplicationName("Kestrova");
-  setApplicationDisplayName("Kestrova");
   setApplicationVersion("2.0");
 }
 
