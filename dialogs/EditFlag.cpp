@@ -97,6 +97,11 @@ void TForm4::FormShow() {
 
 void TForm4::ShowFlagString(AssocStore& store) {
   const ValueKind kind = store.KindOfValue(layout::EditFlagsName);
+  if (kind != ValueKind::Binary && kind != ValueKind::Dword) {
+    // The load found the flags elsewhere (the extension key, when the file type has no key
+    // of its own) or they went meanwhile: the string of the flags the rows decode.
+    EditFlagsE->setText(QString::fromStdString(m_main->State.CurrentFlagsText));
+  }
   if (kind == ValueKind::Binary) {
     std::array<std::uint8_t, EditFlagsBufferSize> buffer{};
     // The count read, not a second size query, so the text never reaches past what was copied.

@@ -17,8 +17,9 @@ class TForm4 : public QDialog {
  public:
   explicit TForm4(TForm1* mainWindow, QWidget* parent = nullptr);
 
-  // The opening step: the flag string from the file type's key, the rows from the value
-  // the main window's load kept. A read error is raised only after the rows are set.
+  // The opening step: the flag string from the file type's key (the load's string when that
+  // key holds no flags), the rows from the value the main window's load kept. A read error
+  // is raised only after the rows are set.
   void FormShow();
 
   QListWidget* CLB;  // one row per flag of EditFlagTable, ticked when set

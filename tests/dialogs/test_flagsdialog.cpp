@@ -61,6 +61,20 @@ TEST_F(FlagsDialogTest, EachStoredFormShowsItsOwnStringAndItsOwnRows) {
   EXPECT_TRUE(m_boxes->shown.empty());
 }
 
+// With no key of its own for the file type, the load reads the flags from the extension key;
+// the string shown is then that of the flags the rows decode, not the last opening's.
+TEST_F(FlagsDialogTest, FlagsOfTheExtensionKeyShowTheirOwnString) {
+  FileType("c", RegType::Binary, std::string("\x38\x07\x00\x00", 4));
+  Text("\\.x", "", "nokey.file");
+  Raw("\\.x", "EditFlags", RegType::Dword, Le32(0x10000));
+  Text("\\.y", "", "nokey.file");
+  Raw("\\.y", "EditFlags", RegType::Binary, std::string("\x02\x00\x00\x00", 4));
+  EXPECT_EQ(Open("c"), std::make_pair(QString("38070000"), Rows{3, 4, 5, 8, 9, 10}));
+  EXPECT_EQ(Open("x"), std::make_pair(QString("00010000"), Rows{15}));
+  EXPECT_EQ(Open("y"), std::make_pair(QString("02000000"), Rows{1}));
+  EXPECT_TRUE(m_boxes->shown.empty());
+}
+
 TEST_F(FlagsDialogTest, TheRowsAreTheNamedFlagsAndCannotBeTicked) {
   FileType("n", RegType::Dword, Le32(0x10000));
   TForm4* d = Dialog();
