@@ -1,19 +1,11 @@
 #include "dialogs/NewWiz.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QEvent>
-#include <QListView>
 #include <QShowEvent>
-#include <QStringListModel>
-#include <atomic>
-#include <deque>
-#include <mutex>
-#include <utility>
 #include <vector>
 
 #include "app/Main.h"
 #include "dialogs/DialogFrame.h"
+#include "dialogs/FileTypeList.h"
 #include "dialogs/NewType.h"
 #include "platform/Boxes.h"
 #include "store/AssocLayout.h"
@@ -21,44 +13,13 @@
 
 namespace kestrova {
 
-// Changes wait here, in the order the worker queued them, until the user-interface thread
-// takes them; the mutex is the only thing both threads touch.
-struct TBackgroundTask::Channel {
-  QObject* receiver = nullptr;  // outlives the thread: its owner joins it
-  std::mutex mutex;
-  std::deque<std::function<void()>> changes;
-  bool wakePending = false;  // a wake-up is on its way to the receiver
-  std::atomic<bool> stop{false};
-};
-
 namespace {
-
-// Long enough to carry a few batches, short enough that typing and painting never wait
-// noticeably for the list.
-constexpr qint64 kSliceMs = 10;
-// Names per hand-over: one insertion into the list each, cheap next to the slice.
-constexpr int kBatchNames = 500;
 
 constexpr int kStatusHeight = 19;
 constexpr int kProgressHeight = 17;
 constexpr int kEditHeight = 21;
 
-QEvent::Type WakeEvent() {
-  static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
-  return type;
-}
-
-QComboBox* Combo() {
-  auto* box = new QComboBox;
-  box->setEditable(true);
-  // A typed text is written as it stands, never added to the list.
-  box->setInsertPolicy(QComboBox::NoInsert);
-  box->setMaxVisibleItems(20);
-  // Neither the box nor its drop-down measures every one of tens of thousands of names.
-  box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-  if (auto* list = qobject_cast<QListView*>(box->view())) list->setUniformItemSizes(true);
-  return box;
-}
+constexpr int kVisibleRows = 20;
 
 QLabel* Hint(QWidget* parent, const char* name, const QString& text, int top) {
   auto* label = new QLabel(text, parent);
@@ -85,88 +46,6 @@ void WriteExtension(AssocStore& store, const std::string& path, const std::strin
 
 }  // namespace
 
-void TBackgroundTask::Worker::Queue(std::function<void()> change) {
-  bool wake = false;
-  {
-    std::lock_guard lock(m_channel->mutex);
-    m_channel->changes.push_back(std::move(change));
-    wake = !std::exchange(m_channel->wakePending, true);
-  }
-  // One wake-up at a time: the receiver takes every change queued by then.
-  if (wake) QCoreApplication::postEvent(m_channel->receiver, new QEvent(WakeEvent()));
-}
-
-bool TBackgroundTask::Worker::StopRequested() const { return m_channel->stop.load(); }
-
-TBackgroundTask::TBackgroundTask(QObject* parent)
-    : QObject(parent), m_channel(std::make_shared<Channel>()) {
-  m_channel->receiver = this;
-  WakeEvent();
-}
-
-TBackgroundTask::~TBackgroundTask() { Stop(); }
-
-void TBackgroundTask::Stop() {
-  m_channel->stop.store(true);
-  if (m_thread.joinable()) m_thread.join();
-  std::lock_guard lock(m_channel->mutex);
-  m_channel->changes.clear();
-}
-
-bool TBackgroundTask::Execute() {
-  if (m_running > 0) return false;
-  ++m_running;
-  // The last run's finish step has run, so its thread is past its body and only closing.
-  if (m_thread.joinable()) m_thread.join();
-  try {
-    m_thread = std::thread([this, channel = m_channel, body = OnExecute] {
-      Worker worker(channel);
-      try {
-        if (body) body(worker);
-      } catch (...) {
-        // An error ends the body without a message; the finish step still runs.
-      }
-      worker.Queue([this] {
-        --m_running;
-        if (OnFinish) OnFinish();
-      });
-    });
-  } catch (...) {
-    --m_running;
-    throw;
-  }
-  return true;
-}
-
-void TBackgroundTask::customEvent(QEvent*) {
-  // Only wake-ups come here. The event is not looked at: the worker made it, and Qt hands
-  // it over under a lock of its own; what it announces waits under ours.
-  RunQueuedChanges();
-}
-
-void TBackgroundTask::RunQueuedChanges() {
-  QElapsedTimer slice;
-  slice.start();
-  for (;;) {
-    std::function<void()> change;
-    {
-      std::lock_guard lock(m_channel->mutex);
-      if (m_channel->changes.empty()) {
-        m_channel->wakePending = false;
-        return;
-      }
-      change = std::move(m_channel->changes.front());
-      m_channel->changes.pop_front();
-    }
-    change();
-    if (slice.elapsed() >= kSliceMs) {
-      // The rest waits for the next pass, so input and painting come in between.
-      QCoreApplication::postEvent(this, new QEvent(WakeEvent()));
-      return;
-    }
-  }
-}
-
 TForm3::TForm3(TForm1* mainWindow, QWidget* parent) : QDialog(parent), m_main(mainWindow) {
   SetUpFixedDialog(this, "TForm3", "Create New Extension", 445, 255);
   BuildControls();
@@ -192,12 +71,12 @@ void TForm3::BuildControls() {
   LongFileExt = Labelled(this, new QLineEdit, "LongFileExt", "Long Extension: (Optional)",
                          QRect(8, 68, 121, kEditHeight), 329);
   Label3 = Hint(this, "Label3", "Enter a long extension such as ZOR-QRB-TEXT", 68);
-  ContentType = Labelled(this, Combo(), "ContentType", "MIME Content Type",
-                         QRect(8, 112, 329, kEditHeight), 329);
-  m_contentTypes = new QStringListModel(ContentType);
-  ContentType->setModel(m_contentTypes);
+  m_contentTypes = new NameListModel;
+  ContentType = Labelled(this, LongListCombo(m_contentTypes, kVisibleRows), "ContentType",
+                         "MIME Content Type", QRect(8, 112, 329, kEditHeight), 329);
+  m_fileTypes = new NameListModel;
   AssocFileTypes = Labelled(
-      this, Combo(), "AssocFileTypes",
+      this, LongListCombo(m_fileTypes, kVisibleRows), "AssocFileTypes",
       "Associated Programmatic Identifier (ProgID):", QRect(8, 156, 329, kEditHeight), 329);
   NewProgIDBtn = Button(this, "NewProgIDBtn", "New ProgID", QRect(344, 155, 93, 23));
 
@@ -254,7 +133,7 @@ void TForm3::FormShow() {
   // The list is replaced in one step, cheap even for tens of thousands of types; the text
   // the user typed last time stays.
   const QString typed = ContentType->currentText();
-  m_contentTypes->setStringList(items);
+  m_contentTypes->Replace(items);
   ContentType->setCurrentIndex(-1);
   ContentType->setEditText(typed);
 
@@ -265,36 +144,13 @@ void TForm3::FormShow() {
 
 void TForm3::FileTypeLoaderExecute(TBackgroundTask::Worker& worker) {
   worker.Queue([this] {
-    AssocFileTypes->clear();
+    m_fileTypes->Clear();
     AssocFileTypes->clearEditText();
   });
-
-  std::vector<std::string> names;
-  {
-    AssocStore store(AssocStore::Access::ReadOnly);
-    store.SetRoot(RootKey::ClassesRoot);
-    store.OpenPath(layout::RootPath, false);
-    store.ListSubkeys(names);
-  }
-  const int count = static_cast<int>(names.size());
-  worker.Queue([this, count] { ProgressBar1->setMaximum(count); });
-
-  // One bar step per name walked; "*" is passed over without one.
-  QStringList batch;
-  int steps = 0;
-  const auto handOver = [&] {
-    worker.Queue([this, batch = std::move(batch), steps] { AppendFileTypes(batch, steps); });
-    batch = QStringList();
-    steps = 0;
-  };
-  for (const std::string& name : names) {
-    if (worker.StopRequested()) return;
-    if (name == "*") continue;
-    if (layout::IsFileTypeName(name)) batch.push_back(QString::fromStdString(name));
-    if (++steps == kBatchNames) handOver();
-  }
-  if (steps > 0) handOver();
-
+  const bool complete = ListFileTypes(
+      worker, [this](int count) { ProgressBar1->setMaximum(count); },
+      [this](const QStringList& names, int walked) { AppendFileTypes(names, walked); });
+  if (!complete) return;
   worker.Queue([this] {
     Button1->setEnabled(true);
     Button2->setEnabled(true);
@@ -304,17 +160,8 @@ void TForm3::FileTypeLoaderExecute(TBackgroundTask::Worker& worker) {
 }
 
 void TForm3::AppendFileTypes(const QStringList& names, int steps) {
-  // Filling an empty list would pick its first name; the text stays as the user left it.
-  QLineEdit* edit = AssocFileTypes->lineEdit();
-  const bool wasEmpty = AssocFileTypes->count() == 0;
-  const QString text = edit->text();
-  const int cursor = edit->cursorPosition();
-  AssocFileTypes->addItems(names);
-  if (wasEmpty && AssocFileTypes->count() > 0) {
-    AssocFileTypes->setCurrentIndex(-1);
-    edit->setText(text);
-    edit->setCursorPosition(cursor);
-  }
+  AppendKeepingText(AssocFileTypes, m_fileTypes, names);
+  // One bar step per root key walked.
   ProgressBar1->setValue(ProgressBar1->value() + steps);
 }
 
