@@ -1,6 +1,8 @@
 #include "dialogs/NewWiz.h"
 
 #include <QShowEvent>
+#include <memory>
+#include <string_view>
 #include <vector>
 
 #include "app/Main.h"
@@ -10,6 +12,7 @@
 #include "platform/Boxes.h"
 #include "store/AssocLayout.h"
 #include "store/AssocStore.h"
+#include "store/RegistryRules.h"
 
 namespace kestrova {
 
@@ -20,6 +23,11 @@ constexpr int kProgressHeight = 17;
 constexpr int kEditHeight = 21;
 
 constexpr int kVisibleRows = 20;
+
+constexpr char kBadShortExt[] =
+    "File Extension Not Valid: at most 254 characters, and no backslash or line break.";
+constexpr char kBadLongExt[] =
+    "Long File Extension Not Valid: at most 254 characters, and no backslash or line break.";
 
 QLabel* Hint(QWidget* parent, const char* name, const QString& text, int top) {
   auto* label = new QLabel(text, parent);
@@ -42,6 +50,11 @@ void WriteExtension(AssocStore& store, const std::string& path, const std::strin
   if (!store.OpenPath(path, true)) throw ERegistryException("Failed to create key " + path);
   store.PutText(layout::DefaultValueName, progId);
   store.PutText(layout::ContentTypeName, contentType);
+}
+
+// An extension's path must name a key directly below the root: one valid key name.
+bool NamesOneKeyBelowRoot(const std::string& path) {
+  return path.size() > 1 && path.front() == '\\' && IsValidKeyName(std::string_view(path).substr(1));
 }
 
 }  // namespace
@@ -201,22 +214,30 @@ bool TForm3::SaveExtensions() {
 }
 
 QString TForm3::WriteExtensions(bool& wrote) {
-  AssocStore store;
-  store.SetRoot(RootKey::ClassesRoot);
-  store.OpenPath(layout::RootPath, false);
   const std::string shortExt = FileExt->text().toStdString();
   const std::string longExt = LongFileExt->text().toStdString();
   if (shortExt.empty()) return "No File Extension Specified.";
+  // Tested before anything is written: the store would refuse the name only at the write.
+  if (!NamesOneKeyBelowRoot(layout::ExtKey(shortExt))) return kBadShortExt;
+  if (!longExt.empty() && !NamesOneKeyBelowRoot(layout::ExtKey(longExt))) return kBadLongExt;
+
+  const std::shared_ptr<RegistryEngine> engine = AcquireEngine();
+  // Both keys or neither, and no other program creates one between the test and the write.
+  // A store that cannot be written refuses the first key as it would without a transaction.
+  EngineTransaction tx(*engine, engine->Writable());
+  AssocStore store(engine);
+  store.SetRoot(RootKey::ClassesRoot);
+  store.OpenPath(layout::RootPath, false);
   if (store.HasPath(layout::ExtKey(shortExt))) return "File Extension Already Exists.";
-  // Both are tested before either is made, so a refusal leaves nothing half-made.
   if (!longExt.empty() && store.HasPath(layout::ExtKey(longExt))) {
     return "Long File Extension Already Exists.";
   }
   const std::string progId = AssocFileTypes->currentText().toStdString();
   const std::string contentType = ContentType->currentText().toStdString();
-  wrote = true;
   WriteExtension(store, layout::ExtKey(shortExt), progId, contentType);
   if (!longExt.empty()) WriteExtension(store, layout::ExtKey(longExt), progId, contentType);
+  tx.Commit();
+  wrote = true;
   return {};
 }
 

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTimer>
+#include <sqlite3.h>
 #include <thread>
 
 #include "app/Main.h"
@@ -249,6 +250,70 @@ TEST_F(NewWizTest, AKeyThatCannotBeMadeWritesNothing) {
   EXPECT_EQ(Get("\\.abc", ""), "(no key)");
   EXPECT_EQ(Get(layout::RootPath, layout::DefaultValueName), "(no value)");
   EXPECT_EQ(Get(layout::RootPath, layout::ContentTypeName), "(no value)");
+}
+
+// A name the store cannot hold is refused before anything is written, whichever of the two
+// it is; the longest name the store holds is still taken.
+TEST_F(NewWizTest, AnExtensionThatIsNotAKeyNameIsRefusedBeforeAnythingIsWritten) {
+  const QString badShort =
+      "File Extension Not Valid: at most 254 characters, and no backslash or line break.";
+  const QString badLong =
+      "Long File Extension Not Valid: at most 254 characters, and no backslash or line break.";
+  Text("\\.a", "", "afile");  // ".a\\b" would otherwise land below it
+  TForm3* w = Open();
+  const auto keys = RootKeys();
+  const struct {
+    QString shortExt, longExt, message;
+  } refused[] = {
+      {"abc", QString(300, 'x'), badLong},
+      {"abc", "a\\b", badLong},
+      {"abc", "new\nline", badLong},
+      {QString(255, 'y'), "", badShort},  // with its dot, one character too many
+      {"a\\b", "abc-long", badShort},
+  };
+  for (const auto& r : refused) {
+    m_boxes->shown.clear();
+    Fill(w, r.shortExt, r.longExt, "abcfile", "text/plain");
+    w->Button3->click();
+    EXPECT_EQ(m_boxes->Messages(), std::vector<QString>{r.message}) << r.shortExt.toStdString();
+    EXPECT_EQ(RootKeys(), keys);
+    EXPECT_EQ(Get("\\.a", ""), "afile");
+  }
+  EXPECT_EQ(Get("\\.a\\b", ""), "(no key)");
+  EXPECT_NE(w->StatusText(), "Saved.");
+
+  m_boxes->shown.clear();
+  const QString longest(254, 'z');
+  Fill(w, "abc", longest, "abcfile", "text/plain");
+  w->Button3->click();
+  EXPECT_TRUE(m_boxes->shown.empty());
+  EXPECT_EQ(Get("\\.abc", ""), "abcfile");
+  EXPECT_EQ(Get("\\." + longest.toStdString(), ""), "abcfile");
+}
+
+// The store refuses the second key after the first was made: the first goes with it.
+TEST_F(NewWizTest, BothExtensionsAreWrittenOrNeither) {
+  TForm3* w = Open();
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(m_store.Path().c_str(), &db), SQLITE_OK);
+    const char* refuse =
+        "CREATE TRIGGER refuse BEFORE INSERT ON keys WHEN CAST(NEW.name AS TEXT) = '.refused' "
+        "BEGIN SELECT RAISE(ABORT, 'refused'); END;";
+    EXPECT_EQ(sqlite3_exec(db, refuse, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+  }
+  const auto keys = RootKeys();
+  Fill(w, "abc", "refused", "abcfile", "text/plain");
+  try {
+    w->Button3Click();
+    ADD_FAILURE() << "no error";
+  } catch (const ERegistryException& e) {
+    EXPECT_STREQ(e.what(), "Failed to create key \\.refused");
+  }
+  EXPECT_EQ(RootKeys(), keys);
+  EXPECT_EQ(Form().Ext->text(), "abc");
+  EXPECT_NE(w->StatusText(), "Saved.");
 }
 
 TEST_F(NewWizTest, NewProgIDListsTheFileTypesAgain) {
