@@ -1,11 +1,10 @@
 #include "dialogs/chgass.h"
 
 #include <QShowEvent>
-#include <string>
-#include <vector>
 
 #include "app/Main.h"
 #include "dialogs/DialogFrame.h"
+#include "dialogs/FileTypeList.h"
 #include "store/AssocLayout.h"
 #include "store/AssocStore.h"
 
@@ -58,11 +57,8 @@ TFrmChgAss::TFrmChgAss(TForm1* mainWindow, QWidget* parent) : QDialog(parent), m
   ExtLB->setAccessibleName("File Extension");
   CurProgID = BoldLabelled(this, new QLineEdit, "CurProgID", "Current File Type Association:", 88);
   CurProgID->setReadOnly(true);
-  NewExtDesc = BoldLabelled(this, new QComboBox, "NewExtDesc", "Change to:", 140);
-  NewExtDesc->setEditable(true);
-  // A typed ProgID is written as it stands, never added to the list.
-  NewExtDesc->setInsertPolicy(QComboBox::NoInsert);
-  NewExtDesc->setMaxVisibleItems(16);
+  m_progIds = new NameListModel;
+  NewExtDesc = BoldLabelled(this, LongListCombo(m_progIds, 16), "NewExtDesc", "Change to:", 140);
 
   OKBtn = new QPushButton("&Ok", this);
   OKBtn->setObjectName("OKBtn");
@@ -76,6 +72,13 @@ TFrmChgAss::TFrmChgAss(TForm1* mainWindow, QWidget* parent) : QDialog(parent), m
 
   LoadProjIDs = new QAction("LoadProjIDs", this);
   LoadProjIDs->setObjectName("LoadProjIDs");
+  ProgIDLoader = new TBackgroundTask(this);
+  ProgIDLoader->setObjectName("ProgIDLoader");
+  ProgIDLoader->OnExecute = [this](TBackgroundTask::Worker& worker) {
+    ListFileTypes(worker, nullptr, [this](const QStringList& names, int) {
+      AppendKeepingText(NewExtDesc, m_progIds, names);
+    });
+  };
 
   setTabOrder(NewExtDesc, OKBtn);
   setTabOrder(OKBtn, CancelBtn);
@@ -84,6 +87,9 @@ TFrmChgAss::TFrmChgAss(TForm1* mainWindow, QWidget* parent) : QDialog(parent), m
   connect(OKBtn, &QPushButton::clicked, this, &TFrmChgAss::OKBtnClick);
   connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
 }
+
+// The worker's changes reach this dialog's list, so it ends before any of it goes.
+TFrmChgAss::~TFrmChgAss() { ProgIDLoader->Stop(); }
 
 void TFrmChgAss::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
@@ -99,22 +105,12 @@ void TFrmChgAss::FormShow() {
 }
 
 void TFrmChgAss::LoadProjIDsExecute() {
-  NewExtDesc->clear();
-  NewExtDesc->clearEditText();
-  std::vector<std::string> names;
-  {
-    // Listing needs no write access.
-    AssocStore store(AssocStore::Access::ReadOnly);
-    store.SetRoot(RootKey::ClassesRoot);
-    store.OpenPath(layout::RootPath, false);
-    store.ListSubkeys(names);
-  }
-  for (const std::string& name : names) {
-    if (layout::IsFileTypeName(name)) NewExtDesc->addItem(QString::fromStdString(name));
-  }
+  // The list is emptied only for a new load: one in progress appends the rest of its names.
+  if (ProgIDLoader->Running() == 0) m_progIds->Clear();
   // Filling the list must not pick a file type: the text stays empty until the user chooses.
   NewExtDesc->setCurrentIndex(-1);
   NewExtDesc->clearEditText();
+  ProgIDLoader->Execute();
 }
 
 void TFrmChgAss::OKBtnClick() {

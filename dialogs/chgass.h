@@ -1,5 +1,6 @@
 #pragma once
-// TFrmChgAss: points the loaded extension at another file type.
+// TFrmChgAss: points the loaded extension at another file type, offered from a list that a
+// worker thread fills.
 
 #include <QAction>
 #include <QComboBox>
@@ -8,18 +9,25 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "dialogs/BackgroundTask.h"
+
 namespace kestrova {
 
 class TForm1;
+class NameListModel;
 
 class TFrmChgAss : public QDialog {
   Q_OBJECT
  public:
   explicit TFrmChgAss(TForm1* mainWindow, QWidget* parent = nullptr);
+  // The program does not wait for a load: the worker stops at its next batch.
+  ~TFrmChgAss() override;
 
   // The opening step: the file type list, then the main window's extension and ProgID.
   void FormShow();
-  // Fills NewExtDesc's list with the root's file type names, in store order, text empty.
+  // Empties NewExtDesc's text and refills its list with the root's file type names, in store
+  // order, on a worker thread; the dialog takes input meanwhile. A load still in progress
+  // from an earlier opening goes on instead.
   void LoadProjIDsExecute();
   // Writes NewExtDesc's text as the extension's ProgID, reports it and closes.
   void OKBtnClick();
@@ -32,12 +40,14 @@ class TFrmChgAss : public QDialog {
   QPushButton* OKBtn;
   QPushButton* CancelBtn;
   QAction* LoadProjIDs;  // ActionList1
+  TBackgroundTask* ProgIDLoader;
 
  protected:
   void showEvent(QShowEvent* event) override;
 
  private:
   TForm1* m_main;
+  NameListModel* m_progIds;
 };
 
 }  // namespace kestrova

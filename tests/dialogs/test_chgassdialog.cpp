@@ -1,7 +1,9 @@
 // The Change Association dialog, opened from the main window's menu as the user opens it.
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
 
 #include "app/Main.h"
 #include "dialogs/chgass.h"
@@ -23,8 +25,32 @@ class ChgAssDialogTest : public MainWindowTest {
     Text("\\*\\shell", "", "");
   }
   TFrmChgAss* Dialog() { return Form().AttachedDialogs().FrmChgAss; }
+  // Runs the event loop until the file-type list is complete.
+  bool Loaded() {
+    QElapsedTimer clock;
+    clock.start();
+    QTimer wake;  // lets the loop look at the clock while nothing else happens
+    wake.start(100);
+    while (Dialog()->ProgIDLoader->Running() > 0) {
+      if (clock.elapsed() > 20000) return false;
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+  }
+  // `inside` runs once the list is complete.
   void WhileOpen(const std::function<void()>& inside) {
-    test::WhileOpen(Dialog(), inside, [&] { Form().ChangeAssociation1->trigger(); });
+    test::WhileOpen(
+        Dialog(),
+        [&] {
+          EXPECT_TRUE(Loaded());
+          inside();
+        },
+        [&] { Form().ChangeAssociation1->trigger(); });
+  }
+  static QStringList Items(const QComboBox* box) {
+    QStringList items;
+    for (int i = 0; i < box->count(); ++i) items << box->itemText(i);
+    return items;
   }
   void ChangeTo(const QString& text) {
     WhileOpen([&] {
@@ -46,9 +72,7 @@ TEST_F(ChgAssDialogTest, ShowsTheExtensionTheCurrentTypeAndEachFileTypeOnce) {
       TFrmChgAss* d = Dialog();
       EXPECT_EQ(d->ExtLB->text(), "TäX");  // only a to z are upper-cased
       EXPECT_EQ(d->CurProgID->text(), "txtfile");
-      QStringList choices;
-      for (int i = 0; i < d->NewExtDesc->count(); ++i) choices << d->NewExtDesc->itemText(i);
-      EXPECT_EQ(choices, (QStringList{"docfile", "txtfile", "Zeta.Type"}));  // store order
+      EXPECT_EQ(Items(d->NewExtDesc), (QStringList{"docfile", "txtfile", "Zeta.Type"}));  // store order
       EXPECT_EQ(d->NewExtDesc->currentText(), "");
       EXPECT_TRUE(QTest::qWaitForWindowActive(d));
       EXPECT_EQ(QApplication::focusWidget(), d->NewExtDesc);
@@ -78,6 +102,7 @@ TEST_F(ChgAssDialogTest, OkWritesTheTextAsTypedAndSaysSo) {
   EXPECT_EQ(Get(""), "No.Such Type");
   ChangeTo("");
   EXPECT_EQ(Get(""), "");
+  ASSERT_TRUE(Loaded());
   EXPECT_EQ(Dialog()->NewExtDesc->count(), 3);  // typed texts are not added to the list
   EXPECT_TRUE(m_boxes->shown.empty());
 }
@@ -97,6 +122,74 @@ TEST_F(ChgAssDialogTest, AnExtensionWithoutAKeyIsReportedAndNeverCreated) {
   s.SetRoot(RootKey::ClassesRoot);
   EXPECT_FALSE(s.HasPath("\\.nokey"));
   EXPECT_EQ(Form().StatusText(), "");
+}
+
+// Tens of thousands of file types arrive in store order, each once, while the dialog already
+// takes input: what the user picks or types meanwhile stays, and OK writes it.
+TEST_F(ChgAssDialogTest, ALongListFillsWhileTheDialogIsInUse) {
+  constexpr int kTypes = 30000;
+  QStringList expected{"docfile", "txtfile"};  // names sort without regard to case
+  {
+    auto engine = m_store.Engine();
+    EngineTransaction tx(*engine, true);
+    const KeyRef root = engine->Root(RootKey::ClassesRoot);
+    for (int i = 0; i < kTypes; ++i) {
+      const std::string name = "Type." + std::to_string(100000 + i);
+      engine->CreateChild(root, name);
+      expected << QString::fromStdString(name);
+      if (i % 3 == 0) engine->CreateChild(root, ".e" + std::to_string(100000 + i));
+    }
+    tx.Commit();
+  }
+  expected << "Zeta.Type";
+  Form().Ext->setText("täx");
+  TFrmChgAss* d = Dialog();
+  for (const bool type : {false, true}) {
+    int growths = 0;  // passes of the event loop in which the list grew
+    int last = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+      const int count = d->NewExtDesc->count();
+      if (count == last) return;
+      if (last == 0) {
+        // The first batch is in: a pick from it, or a typed name, must survive the rest.
+        if (type) {
+          d->NewExtDesc->lineEdit()->setText("Zeta.Type");
+        } else {
+          d->NewExtDesc->setCurrentIndex(2);
+        }
+      }
+      last = count;
+      ++growths;
+    });
+    d->hide();
+    d->show();  // the opening returns before the list is complete
+    EXPECT_EQ(d->NewExtDesc->currentText(), "");
+    EXPECT_EQ(d->ProgIDLoader->Running(), 1);
+    d->hide();
+    d->show();  // reopened meanwhile: the load in progress goes on, nothing twice
+    ticker.start(0);
+    ASSERT_TRUE(Loaded());
+    ticker.stop();
+    EXPECT_GE(growths, 2);
+    ASSERT_EQ(Items(d->NewExtDesc), expected);
+    EXPECT_EQ(d->NewExtDesc->currentText(), type ? "Zeta.Type" : "Type.100000");
+    EXPECT_EQ(d->NewExtDesc->currentIndex(), type ? -1 : 2);
+  }
+  d->OKBtn->click();
+  EXPECT_EQ(Get(""), "Zeta.Type");
+}
+
+// Closing the program during a load stops the worker with the dialog.
+TEST_F(ChgAssDialogTest, TheWindowsCanGoDuringALoad) {
+  Dialog()->show();
+  EXPECT_EQ(Dialog()->ProgIDLoader->Running(), 1);
+  m_form.reset();
+  Form().Ext->setText("täx");
+  WhileOpen([&] {
+    EXPECT_EQ(Items(Dialog()->NewExtDesc), (QStringList{"docfile", "txtfile", "Zeta.Type"}));
+    Dialog()->CancelBtn->click();
+  });
 }
 
 }  // namespace
