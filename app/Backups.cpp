@@ -1,11 +1,24 @@
 #include "app/Backups.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <QStandardPaths>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <cerrno>
+#include <climits>
+#include <filesystem>
+#include <system_error>
+
 namespace kestrova {
+namespace {
+
+QString Reason(int error) { return QString::fromStdString(std::generic_category().message(error)); }
+
+QString Quoted(const QString& text) { return '"' + text + '"'; }
+
+}  // namespace
 
 QString BackupDir(const QString& programDir) {
   QString dir = qEnvironmentVariable("KESTROVA_BACKUP_DIR");
@@ -18,14 +31,57 @@ QString BackupDir(const QString& programDir) {
       dir = data + "/kestrova/backups";
     }
   }
-  QDir().mkpath(dir);
   return dir.endsWith('/') ? dir : dir + '/';
 }
 
 QString BackupFileName(const QString& dir, const QString& name, const QDateTime& now) {
   QString safe = name;
   safe.replace('/', '_');
-  return dir + safe + '-' + now.toString("yyyyMMdd-HHmmss") + ".reg";
+  const QString tail = '-' + now.toString("yyyyMMdd-HHmmss") + ".reg";
+  // A key name may hold 255 characters, which can be three times as many bytes.
+  const qsizetype room = NAME_MAX - QFile::encodeName(tail).size();
+  while (QFile::encodeName(safe).size() > room) {
+    safe.chop(safe.size() >= 2 && safe.back().isLowSurrogate() ? 2 : 1);
+  }
+  return dir + safe + tail;
+}
+
+QString BackupObstacle(const QString& file) {
+  const QByteArray path = QFile::encodeName(file);
+  const QString folder = QFileInfo(file).absolutePath();
+  if (path.size() >= PATH_MAX) return Reason(ENAMETOOLONG);
+  std::error_code error;
+  std::filesystem::create_directories(QFile::encodeName(folder).toStdString(), error);
+  if (error) {
+    return "the folder " + Quoted(folder) + " cannot be made (" +
+           QString::fromStdString(error.message()) + ")";
+  }
+  const QByteArray folderBytes = QFile::encodeName(folder);
+  struct stat st {};
+  if (::stat(folderBytes.constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    return "the folder " + Quoted(folder) + " is not a folder";
+  }
+  if (::access(folderBytes.constData(), W_OK | X_OK) != 0) {
+    return "the folder " + Quoted(folder) + " cannot be written (" + Reason(errno) + ")";
+  }
+  if (::lstat(path.constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    return "something other than a file has that name (" +
+           Reason(S_ISDIR(st.st_mode) ? EISDIR : EEXIST) + ")";
+  }
+  return {};
+}
+
+FileMark MarkOf(const QString& file) {
+  struct stat st {};
+  FileMark mark;
+  if (::stat(QFile::encodeName(file).constData(), &st) != 0) return mark;
+  mark.exists = true;
+  mark.regular = S_ISREG(st.st_mode);
+  mark.device = st.st_dev;
+  mark.inode = st.st_ino;
+  mark.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  mark.size = st.st_size;
+  return mark;
 }
 
 }  // namespace kestrova

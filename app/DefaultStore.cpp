@@ -22,29 +22,71 @@ QString DataDir() {
 
 namespace {
 
-// Writes the default classes into a new store beside `path` and moves it into place once
-// complete, so a first start that is cut short never leaves a half-filled store behind.
-void CreateSeededStore(const std::string& path) {
-  QFile seed(":/kestrova/default-classes.reg");
-  if (!seed.open(QIODevice::ReadOnly)) return;
-  // The default classes name the icon files shipped with the program by their folder.
-  QByteArray bytes = seed.readAll();
-  bytes.replace("@DATADIR@", DataDir().toUtf8());
-  // The importer reads files; the bundled data goes through a private temporary one.
-  QTemporaryFile file;
-  if (!file.open() || file.write(bytes) < 0 || !file.flush()) return;
-  const std::string partial = path + ".new";
+// A database's journal files belong to it alone: ones left without it would be applied
+// to the next database made under that name.
+void RemoveWithJournals(const std::string& path) {
   std::error_code ec;
-  for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(partial + suffix, ec);
-  {
-    auto engine = OpenSqliteStore(partial);
-    std::ostringstream err;
-    ImportRegFile(*engine, file.fileName().toStdString(), ImportOptions{}, err);
-  }  // closing the last connection folds the journal into the file
-  std::filesystem::rename(partial, path, ec);
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::filesystem::remove(path + suffix, ec);
 }
 
 }  // namespace
+
+void CreateSeededStore(const std::string& path, const QString& seedFile) {
+  const std::string partial = path + ".new";
+  RemoveWithJournals(partial);
+  const auto fail = [&](const QString& reason) {
+    RemoveWithJournals(partial);
+    throw SeedError(("The new store \"" + QString::fromStdString(path) +
+                     "\" could not be filled with the default classes: " + reason +
+                     ". No store was made; Kestrova tries again at its next start.")
+                        .toStdString());
+  };
+
+  QFile seed(seedFile);
+  if (!seed.open(QIODevice::ReadOnly)) fail("they cannot be read (" + seed.errorString() + ")");
+  // The default classes name the icon files shipped with the program by their folder.
+  QByteArray bytes = seed.readAll();
+  if (seed.error() != QFileDevice::NoError) fail("they cannot be read (" + seed.errorString() + ")");
+  bytes.replace("@DATADIR@", DataDir().toUtf8());
+  // The importer reads files; the bundled data goes through a private temporary one.
+  QTemporaryFile file;
+  if (!file.open() || file.write(bytes) != bytes.size() || !file.flush()) {
+    fail("their temporary copy could not be written (" + file.errorString() + ")");
+  }
+  const std::string copy = QFile::encodeName(file.fileName()).toStdString();
+
+  std::ostringstream err;
+  int status = kExitFailed;
+  try {
+    auto engine = OpenSqliteStore(partial);
+    // Our own file: a line the importer would skip means it is damaged.
+    ImportOptions options;
+    options.strict = true;
+    status = ImportRegFile(*engine, copy, options, err);
+  } catch (const StoreError& e) {
+    fail(QString::fromUtf8(e.what()));
+  }  // closing the last connection folds the journal into the file
+  if (status != kExitOk) {
+    QString report = QString::fromStdString(err.str()).trimmed();
+    report.replace(QString::fromStdString(copy), "default-classes.reg");
+    report.replace("kestrova-regedit: ", "");
+    if (report.isEmpty()) report = "the import failed";
+    while (report.endsWith('.')) report.chop(1);
+    fail(report);
+  }
+  // Should the journal not have been folded in (a full disk), it moves with its database;
+  // it goes first, so that a crash between the two leaves no store rather than half a one.
+  std::error_code ec;
+  std::filesystem::remove(path + "-shm", ec);
+  std::filesystem::remove(partial + "-shm", ec);
+  if (std::filesystem::exists(partial + "-wal", ec)) {
+    std::filesystem::rename(partial + "-wal", path + "-wal", ec);
+  } else {
+    std::filesystem::remove(path + "-wal", ec);
+  }
+  if (!ec) std::filesystem::rename(partial, path, ec);
+  if (ec) fail("it could not be moved into place (" + QString::fromStdString(ec.message()) + ")");
+}
 
 void OpenDefaultStore(const std::string& path) {
   if (!std::filesystem::exists(path) && !StoreReadOnlyRequested()) CreateSeededStore(path);

@@ -2,6 +2,7 @@
 // Opens the program's store, creating a new one from the bundled default classes.
 
 #include <QString>
+#include <stdexcept>
 #include <string>
 
 namespace kestrova {
@@ -10,9 +11,23 @@ namespace kestrova {
 // share/kestrova beside the program, else the source tree's data folder.
 QString DataDir();
 
+// The default classes bundled with the program.
+inline constexpr char kDefaultClassesFile[] = ":/kestrova/default-classes.reg";
+
+// A new store could not be filled with the default classes. Nothing was left at its path,
+// so the next start tries again.
+class SeedError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Creates the store at path filled from seedFile in one piece: it is built beside path and
+// moved into place only when whole. Throws SeedError saying what failed.
+void CreateSeededStore(const std::string& path, const QString& seedFile = kDefaultClassesFile);
+
 // Installs the store at path as the program's engine. A store that does not exist yet is
-// created and filled from the default classes in one transaction. Throws StoreOpenError
-// for a damaged or foreign file, which is left as it is.
+// created and filled from the default classes (SeedError when that fails). Throws
+// StoreOpenError for a damaged or foreign file, which is left as it is.
 void OpenDefaultStore(const std::string& path);
 
 }  // namespace kestrova

@@ -109,13 +109,6 @@ QString KeyArgument(const QString& key) {
   return key.contains(' ') || key.contains('\t') || key.contains('"') ? Quoted(key) : key;
 }
 
-// Reads a key's default value; a key that cannot be opened reads as empty text rather
-// than as the value of the key open before.
-std::string DefaultOf(AssocStore& store, const std::string& path) {
-  store.ClosePath();
-  return store.OpenPath(path, false) ? store.GetText(layout::DefaultValueName) : std::string();
-}
-
 }  // namespace
 
 void ClickableImage::mouseReleaseEvent(QMouseEvent* event) {
@@ -134,8 +127,9 @@ void ClickableImage::keyPressEvent(QKeyEvent* event) {
   QLabel::keyPressEvent(event);
 }
 
+// The load only reads: it shows everything also when the store cannot be written.
 struct TForm1::Load {
-  AssocStore store;
+  AssocStore store{AssocStore::Access::ReadOnly};
   std::string ext;
 };
 
@@ -278,7 +272,7 @@ void TForm1::BuildMenus() {
   Help1->setToolTipsVisible(true);
   Help2 = Item(Help1, "Help2", "Kestrova Help");
   HelpontheWeb1 = Item(Help1, "HelpontheWeb1", "Online Help");
-  HelpontheWeb1->setToolTip("Get the latest help file from the Kestrova web site");
+  HelpontheWeb1->setToolTip("Open the online help at the address set in Settings");
   Help1->addSeparator()->setObjectName("N3");
   About1 = Item(Help1, "About1", "&About");
 
@@ -379,7 +373,10 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TForm1::FormCreate() {
-  AssocStore store;
+  if (!AcquireEngine()->Writable()) {
+    SetStatus("The store is read-only: everything can be looked at, nothing can be changed.");
+  }
+  AssocStore store(AssocStore::Access::ReadOnly);
   store.SetRoot(RootKey::ClassesRoot);
   std::vector<std::string> types;
   if (store.OpenPath(layout::ContentTypeDatabaseKey, false)) store.ListSubkeys(types);
@@ -426,6 +423,22 @@ void TForm1::ClearFrm() {
   ConfirmCB->setChecked(false);
   AlwaysShowCB->setChecked(false);
   BrowseCB->setChecked(false);
+  m_loadedContentType = {};
+  m_loadedDescription = {};
+  m_loadedCaption = {};
+  m_loadedCommand = {};
+}
+
+TForm1::LoadedText TForm1::ReadLoaded(AssocStore& store, const std::string& key,
+                                      const std::string& name) {
+  LoadedText loaded{key, std::nullopt};
+  if (store.HasValue(name)) loaded.text = Q(store.GetText(name));
+  return loaded;
+}
+
+bool TForm1::AsLoaded(const LoadedText& loaded, const std::string& key, const QString& shown) {
+  // Empty text is always written (or removed) as before: it holds no bytes to keep.
+  return !shown.isEmpty() && loaded.text && *loaded.text == shown && loaded.key == key;
 }
 
 void TForm1::LoadExtension() {
@@ -454,7 +467,8 @@ bool TForm1::GetFType(Load& load) {
     const std::string typeKey = layout::ProgIdKey(State.CurrentProgID);
     if (load.store.HasPath(typeKey)) {
       load.store.OpenPath(typeKey, false);
-      ExtType->setText(Q(load.store.GetText(layout::DefaultValueName)));
+      m_loadedDescription = ReadLoaded(load.store, typeKey, layout::DefaultValueName);
+      ExtType->setText(m_loadedDescription.text.value_or(QString()));
     }
   }
   return true;
@@ -501,8 +515,10 @@ void TForm1::GetIcon(Load& load) {
 }
 
 void TForm1::GetContentType(Load& load) {
-  load.store.OpenPath(layout::ExtKey(load.ext), false);
-  ContentType->setEditText(Q(load.store.GetText(layout::ContentTypeName)));
+  const std::string extKey = layout::ExtKey(load.ext);
+  load.store.OpenPath(extKey, false);
+  m_loadedContentType = ReadLoaded(load.store, extKey, layout::ContentTypeName);
+  ContentType->setEditText(m_loadedContentType.text.value_or(QString()));
 }
 
 void TForm1::GetActions(Load& load) {
@@ -547,17 +563,20 @@ void TForm1::GetActions(Load& load) {
 
   // A default action without a key, or an action without a command key, shows empty
   // boxes rather than what the "Shell" key holds.
-  QString command;
+  m_loadedCommand = {};
   if (verb && load.store.OpenPath(layout::VerbCommandKey(progId, *verb), false)) {
-    command = Q(load.store.GetText(layout::DefaultValueName));
+    m_loadedCommand = ReadLoaded(load.store, layout::VerbCommandKey(progId, *verb),
+                                 layout::DefaultValueName);
   }
+  const QString command = m_loadedCommand.text.value_or(QString());
   Command->setText(command);
   Command->setToolTip(command);
-  QString caption;
+  m_loadedCaption = {};
   if (verb && load.store.OpenPath(layout::VerbKey(progId, *verb), false)) {
-    caption = Q(load.store.GetText(layout::DefaultValueName));
+    m_loadedCaption =
+        ReadLoaded(load.store, layout::VerbKey(progId, *verb), layout::DefaultValueName);
   }
-  ActionE->setText(caption);
+  ActionE->setText(m_loadedCaption.text.value_or(QString()));
 }
 
 void TForm1::ShowIcon(const QImage& image) {
@@ -605,64 +624,85 @@ std::string TForm1::SelectedVerb() const {
 void TForm1::ListBox1Click() {
   State.CurrentProgID = S(ExtDesc->text());
   const std::string verb = SelectedVerb();
-  AssocStore store;
+  AssocStore store(AssocStore::Access::ReadOnly);
   store.SetRoot(RootKey::ClassesRoot);
-  ActionE->setText(Q(DefaultOf(store, layout::VerbKey(State.CurrentProgID, verb))));
-  const QString command = Q(DefaultOf(store, layout::VerbCommandKey(State.CurrentProgID, verb)));
+  // A key that cannot be opened reads as empty text rather than as the key open before.
+  const auto read = [&store](const std::string& key, const char* name) {
+    store.ClosePath();
+    return store.OpenPath(key, false) ? ReadLoaded(store, key, name) : LoadedText{key, {}};
+  };
+  m_loadedCaption = read(layout::VerbKey(State.CurrentProgID, verb), layout::DefaultValueName);
+  ActionE->setText(m_loadedCaption.text.value_or(QString()));
+  m_loadedCommand =
+      read(layout::VerbCommandKey(State.CurrentProgID, verb), layout::DefaultValueName);
+  const QString command = m_loadedCommand.text.value_or(QString());
   Command->setText(command);
   Command->setToolTip(command);
-  store.ClosePath();
-  const bool opened = store.OpenPath(layout::ExtKey(S(Ext->text())), false);
-  ContentType->setEditText(opened ? Q(store.GetText(layout::ContentTypeName)) : QString());
+  m_loadedContentType = read(layout::ExtKey(S(Ext->text())), layout::ContentTypeName);
+  ContentType->setEditText(m_loadedContentType.text.value_or(QString()));
 }
 
 void TForm1::SaveActionBtnClick() {
-  BUProgID();
-  State.CurrentProgID = S(ExtDesc->text());
+  if (!ShowsFileType("saving an action")) return;
+  if (!BUProgID()) return;
   const std::string verb = SelectedVerb();
+  const std::string verbKey = layout::VerbKey(State.CurrentProgID, verb);
+  const std::string commandKey = layout::VerbCommandKey(State.CurrentProgID, verb);
   AssocStore store;
   store.SetRoot(RootKey::ClassesRoot);
   // A key that cannot be opened leaves no key current, so the write fails with the store's
   // error instead of landing in another key.
-  store.OpenPath(layout::VerbKey(State.CurrentProgID, verb), false);
-  store.PutText(layout::DefaultValueName, S(ActionE->text()));
+  store.OpenPath(verbKey, false);
+  if (!AsLoaded(m_loadedCaption, verbKey, ActionE->text())) {
+    store.PutText(layout::DefaultValueName, S(ActionE->text()));
+    m_loadedCaption = {verbKey, ActionE->text()};
+  }
   store.ClosePath();
   // An action made elsewhere may lack its command key; saving makes it.
-  if (!store.OpenPath(layout::VerbCommandKey(State.CurrentProgID, verb), false)) {
+  if (!store.OpenPath(commandKey, false)) {
     store.OpenPath(layout::NewVerbCommandKey(State.CurrentProgID, verb), true);
   }
-  store.PutText(layout::DefaultValueName, S(Command->text()));
+  if (!AsLoaded(m_loadedCommand, commandKey, Command->text())) {
+    store.PutText(layout::DefaultValueName, S(Command->text()));
+    m_loadedCommand = {commandKey, Command->text()};
+  }
   Command->setToolTip(Command->text());
   TheNotifier().AssocChanged();
   SetStatus("Action Properties Saved.");
 }
 
 void TForm1::BrowseBtnClick() {
+  // Programs here have no extension of their own: the dialog lists every file, nothing is
+  // added to a typed name, and the choice must be a file that can be run.
   Boxes::OpenFileRequest request;
   request.title = "Open";
-  request.defaultSuffix = "EXE";
   request.initialDir = ".";
-  request.filters = {"Executables (*.exe)", "All Files (*)"};
+  request.filters = {"All Files (*)"};
   const QString program = TheBoxes().OpenFile(this, request);
   if (program.isEmpty()) return;
+  const QFileInfo chosen(program);
+  if (!chosen.isFile() || !chosen.isExecutable()) {
+    Message("\"" + program +
+            "\" is not a program: it is not a file you may run. Choose a program, or type "
+            "the command line.");
+    return;
+  }
   // The program's path is quoted, so a path with blanks starts the right program.
   Command->setText("\"" + program + "\" \"%1\"");
 }
 
 void TForm1::DDEBtnClick() {
+  if (!ShowsFileType("changing DDE settings")) return;
   if (m_dialogs.FrmDDE) m_dialogs.FrmDDE->exec();
   TheNotifier().AssocChanged();
 }
 
 void TForm1::AddShell1Click() {
+  // Without a file type on screen the action would land under a key of no file type, or
+  // of one loaded before.
+  if (!ShowsFileType("adding an action")) return;
   const QString name = TheBoxes().Prompt(this, "New Action", "Action Name", QString(), 255);
   if (name.isEmpty()) return;
-  // Without a loaded file type the action would land under a key of no file type.
-  if (State.CurrentProgID.empty() || State.CurrentProgID == "?") {
-    Message(
-        "No file type is loaded. Load an extension that has a file type before adding an action.");
-    return;
-  }
   {
     AssocStore store;
     store.SetRoot(RootKey::ClassesRoot);
@@ -672,9 +712,10 @@ void TForm1::AddShell1Click() {
 }
 
 void TForm1::DeleteShell1Click() {
+  if (!ShowsFileType("deleting an action")) return;
   const std::string verb = SelectedVerb();
   // Like every other deletion of association data, a backup comes first.
-  BUProgID();
+  if (!BUProgID()) return;
   {
     AssocStore store;
     store.SetRoot(RootKey::ClassesRoot);
@@ -684,6 +725,7 @@ void TForm1::DeleteShell1Click() {
 }
 
 void TForm1::ChangetoDefaultAction1Click() {
+  if (!ShowsFileType("changing the default action")) return;
   const std::string verb = SelectedVerb();
   {
     AssocStore store;
@@ -699,7 +741,7 @@ void TForm1::ChangetoDefaultAction1Click() {
 void TForm1::RefillActions(const std::string& progId) {
   std::vector<std::string> verbs;
   {
-    AssocStore store;
+    AssocStore store(AssocStore::Access::ReadOnly);
     store.SetRoot(RootKey::ClassesRoot);
     if (store.OpenPath(layout::ShellKey(progId), false)) store.ListSubkeys(verbs);
   }
@@ -713,49 +755,92 @@ void TForm1::RefillActions(const std::string& progId) {
 
 // ---- Saving, deleting, backups ----
 
-void TForm1::Backup(const QString& name, const std::string& keyName) {
-  if (name.isEmpty()) return;
+bool TForm1::Backup(const QString& name, const std::string& keyPath, const std::string& keyName) {
+  if (name.isEmpty()) return true;
+  {
+    // A key that is not there holds nothing to lose, and its export could only fail.
+    AssocStore store(AssocStore::Access::ReadOnly);
+    store.SetRoot(RootKey::ClassesRoot);
+    if (!store.HasPath(keyPath)) return true;
+  }
   const QString file =
       BackupFileName(BackupDir(QCoreApplication::applicationDirPath()), name, TheClock().Now());
-  Starter->SetText(0, "Regedit.exe");
-  Starter->SetText(1, "/e " + Quoted(file) + " " + KeyArgument(Q(keyName)));
-  Starter->Start();
-  Starter->SetText(1, QString());
+  QString reason = BackupObstacle(file);
+  if (reason.isEmpty()) {
+    const FileMark before = MarkOf(file);
+    QStringList told;
+    {
+      // The opener's own complaint (a missing registry editor) becomes the reason below,
+      // so the user sees one box, not two.
+      HeldMessages held;
+      Starter->SetText(0, "Regedit.exe");
+      Starter->SetText(1, "/e " + Quoted(file) + " " + KeyArgument(Q(keyName)));
+      Starter->Start();
+      Starter->SetText(1, QString());
+      told = held.Texts();
+    }
+    const FileMark after = MarkOf(file);
+    if (!told.isEmpty()) {
+      reason = told.join(' ');
+      while (reason.endsWith('.')) reason.chop(1);
+    } else if (!after.regular || after == before) {
+      const StartedProcess* process = Starter->ProcessHandle();
+      const int status = process ? process->ExitStatus() : -1;
+      reason = status > 0 ? QString("the registry editor ended with status %1").arg(status)
+                          : QString("the registry editor did not write it");
+    }
+  }
+  if (reason.isEmpty()) return true;
+  TheBoxes().Message(this, "Kestrova",
+                     "The backup \"" + file + "\" could not be written: " + reason +
+                         ".\n\nNothing was changed.",
+                     Boxes::Icon::Error);
+  return false;
 }
 
-void TForm1::BUExt() { Backup(Ext->text(), layout::ExtBackupKey(S(Ext->text()))); }
+bool TForm1::BUExt() {
+  return Backup(Ext->text(), layout::ExtKey(S(Ext->text())), layout::ExtBackupKey(S(Ext->text())));
+}
 
-void TForm1::BUProgID() { Backup(ExtDesc->text(), layout::ProgIdBackupKey(S(ExtDesc->text()))); }
+bool TForm1::BUProgID() {
+  return Backup(ExtDesc->text(), layout::ProgIdKey(S(ExtDesc->text())),
+                layout::ProgIdBackupKey(S(ExtDesc->text())));
+}
 
 void TForm1::SaveExt() {
-  BUExt();
+  if (!BUExt()) return;
   const std::string ext = S(Ext->text());
+  const std::string extKey = layout::ExtKey(ext);
   AssocStore store;
   store.SetRoot(RootKey::ClassesRoot);
-  if (!store.HasPath(layout::ExtKey(ext))) {
+  if (!store.HasPath(extKey)) {
     Message(
         "Extension does not exist, please use the New Extension wizard form the Extension Menu.");
     return;
   }
-  store.OpenPath(layout::ExtKey(ext), false);
+  store.OpenPath(extKey, false);
   const QString type = ContentType->currentText();
   if (type.isEmpty()) {
     store.RemoveValue(layout::ContentTypeName);
-  } else {
+  } else if (!AsLoaded(m_loadedContentType, extKey, type)) {
     store.PutText(layout::ContentTypeName, S(type));
+    m_loadedContentType = {extKey, type};
   }
   TheNotifier().AssocChanged();
   SetStatus("File Extension Properties Saved.");
 }
 
 void TForm1::SaveTypeBtnClick() {
-  if (ExtDesc->text().isEmpty()) return;
-  BUProgID();
-  State.CurrentProgID = S(ExtDesc->text());
+  if (!ShowsFileType("saving the file type")) return;
+  if (!BUProgID()) return;
+  const std::string typeKey = layout::ProgIdKey(State.CurrentProgID);
   AssocStore store;
   store.SetRoot(RootKey::ClassesRoot);
-  store.OpenPath(layout::ProgIdKey(State.CurrentProgID), false);
-  store.PutText(layout::DefaultValueName, S(ExtType->text()));
+  store.OpenPath(typeKey, false);
+  if (!AsLoaded(m_loadedDescription, typeKey, ExtType->text())) {
+    store.PutText(layout::DefaultValueName, S(ExtType->text()));
+    m_loadedDescription = {typeKey, ExtType->text()};
+  }
   store.PutDword(layout::EditFlagsName, ConfirmCB->isChecked() ? 0 : 0x10000);
   if (AlwaysShowCB->isChecked()) {
     store.PutText(layout::AlwaysShowExtName, "");
@@ -772,7 +857,7 @@ void TForm1::SaveTypeBtnClick() {
 }
 
 void TForm1::Delete1Click() {
-  BUExt();
+  if (!BUExt()) return;
   const QString ext = Ext->text();
   if (ext.isEmpty()) return;
   if (!TheBoxes().Confirm(this, "Confirm", "Are you sure you want to delete ." + ext + "?")) return;
@@ -788,12 +873,12 @@ void TForm1::Delete1Click() {
 }
 
 void TForm1::Delete2Click() {
+  if (!ShowsFileType("deleting the file type")) return;
   const QString progId = ExtDesc->text();
-  if (progId.isEmpty()) return;
   if (!TheBoxes().Confirm(this, "Confirm", "Are you sure you want to delete ." + progId + "?")) {
     return;
   }
-  BUProgID();
+  if (!BUProgID()) return;
   {
     AssocStore store;
     store.SetRoot(RootKey::ClassesRoot);
@@ -819,12 +904,25 @@ void TForm1::ChangeAssociation1Click() {
   m_dialogs.FrmChgAss->exec();
 }
 
-void TForm1::EditFlagsBtnClick() { m_dialogs.Form4->exec(); }
+void TForm1::EditFlagsBtnClick() {
+  if (!ShowsFileType("editing its flags")) return;
+  m_dialogs.Form4->exec();
+}
 
 void TForm1::SettingsBtnClick() { m_dialogs.Form2->exec(); }
 
 void TForm1::Message(const QString& text) {
   TheBoxes().Message(this, "Kestrova", text, Boxes::Icon::None);
+}
+
+bool TForm1::ShowsFileType(const QString& doing) {
+  if (ExtDesc->text().isEmpty()) {
+    Message("No file type is loaded. Load an extension that has a file type before " + doing +
+            ".");
+    return false;
+  }
+  State.CurrentProgID = S(ExtDesc->text());
+  return true;
 }
 
 void TForm1::Exit1Click() { close(); }

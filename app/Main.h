@@ -14,7 +14,9 @@
 #include <QStatusBar>
 #include <QStyleOptionViewItem>
 #include <QTreeWidget>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +26,7 @@
 namespace kestrova {
 
 class AboutBox;
+class AssocStore;
 class ProcessLauncher;
 class TForm2;
 class TForm3;
@@ -91,13 +94,14 @@ class TForm1 : public QMainWindow {
   // The text of the selected row; raises the list index error when none is selected.
   std::string SelectedVerb() const;
 
-  // Saving, deleting and the backups taken first.
+  // Saving, deleting and the backups taken first. A backup that could not be written has
+  // been reported in a box when these return false, and the change must not be made.
   void SaveExt();
   void SaveTypeBtnClick();
   void Delete1Click();
   void Delete2Click();
-  void BUExt();
-  void BUProgID();
+  bool BUExt();
+  bool BUProgID();
 
   // The dialogs' entry points.
   void New1Click();
@@ -182,6 +186,8 @@ class TForm1 : public QMainWindow {
   AssocLookup Lookup;
   // Every outside program goes through it; it waits for what it started.
   std::unique_ptr<ProcessLauncher> Starter;
+  // Whether the desktop has an application for compiled help files; empty: ask the desktop.
+  std::function<bool()> HasChmViewer;
 
  protected:
   bool event(QEvent* event) override;
@@ -203,10 +209,27 @@ class TForm1 : public QMainWindow {
   void GetContentType(Load& load);
   void GetActions(Load& load);
   void ShowIcon(const QImage& image);
-  void Backup(const QString& name, const std::string& keyName);
+  bool Backup(const QString& name, const std::string& keyPath, const std::string& keyName);
   void RefillActions(const std::string& progId);
   void Message(const QString& text);
   void EnableEditFlags(bool enabled);
+  // True when the window shows a file type, which State.CurrentProgID then names; else
+  // says that none is loaded, so that no write lands in a file type loaded before.
+  bool ShowsFileType(const QString& doing);
+
+  // What the load put in a text box, with the key it came from; no text when the value
+  // was missing. A save leaves a field the user did not change alone, so stored bytes the
+  // box could only show replaced (invalid text) are never rewritten.
+  struct LoadedText {
+    std::string key;
+    std::optional<QString> text;
+  };
+  static LoadedText ReadLoaded(AssocStore& store, const std::string& key, const std::string& name);
+  static bool AsLoaded(const LoadedText& loaded, const std::string& key, const QString& shown);
+  LoadedText m_loadedContentType;
+  LoadedText m_loadedDescription;
+  LoadedText m_loadedCaption;
+  LoadedText m_loadedCommand;
 
   Dialogs m_dialogs;
   QString m_argument;

@@ -1,9 +1,13 @@
 // TForm1's icon, tools and help commands.
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QPixmap>
+#include <QProcess>
+#include <QUrl>
 
 #include "app/Main.h"
+#include "dialogs/Settings.h"
 #include "platform/IconPicker.h"
 #include "platform/Notifier.h"
 #include "shell/ProcessLauncher.h"
@@ -13,9 +17,34 @@
 namespace kestrova {
 namespace {
 
-// The help file, looked for beside the executable, and its latest version on the web.
+// The compiled help file, looked for beside the executable, and the same help as HTML
+// pages, in the installed layout relative to the executable's folder.
 constexpr char kHelpFileName[] = "zor20.chm";
-constexpr char kOnlineHelpAddress[] = "https://quorbel.example/docs/zor20.chm";
+constexpr char kHtmlHelpIndex[] = "../share/doc/kestrova/html/index.html";
+
+// A web address the desktop opens in a browser: an "http:" or "https:" address with a host.
+// Anything else handed to the launcher could start a program or open a local file.
+bool IsWebAddress(const QString& text) {
+  if (!text.startsWith("http://", Qt::CaseInsensitive) &&
+      !text.startsWith("https://", Qt::CaseInsensitive)) {
+    return false;
+  }
+  const QUrl url(text, QUrl::StrictMode);
+  return url.isValid() && !url.host().isEmpty();
+}
+
+// The desktop's answer to whether an application opens compiled help files.
+bool DesktopHasChmViewer() {
+  QProcess query;
+  query.start("xdg-mime", {"query", "default", "application/vnd.ms-htmlhelp"});
+  if (!query.waitForFinished(5000)) {
+    query.kill();
+    query.waitForFinished(1000);
+    return false;
+  }
+  return query.exitStatus() == QProcess::NormalExit && query.exitCode() == 0 &&
+         !query.readAllStandardOutput().trimmed().isEmpty();
+}
 
 // The window's one icon picker, made at its first use and living as long as the window.
 PickIconDialog& IconDlg(TForm1& form) {
@@ -28,6 +57,7 @@ PickIconDialog& IconDlg(TForm1& form) {
 }  // namespace
 
 void TForm1::Image1Click() {
+  if (!ShowsFileType("changing the icon")) return;
   PickIconDialog& dialog = IconDlg(*this);
   dialog.FileName = State.CurrentIconFile;
   dialog.IconIndex = State.CurrentIconIndex;
@@ -57,16 +87,18 @@ void TForm1::Image1Click() {
 }
 
 void TForm1::WebHelpBExecute() {
-  std::string prefix;
-  {
-    AssocStore store;
-    store.SetRoot(RootKey::CurrentUser);
-    store.OpenPath(layout::SettingsKey, true);
-    prefix = store.GetText(layout::HelpUrlName);
+  // Read before the start: a start may wait for the program it started, and a store held
+  // across that wait keeps its read snapshot open.
+  const QString prefix = QString::fromStdString(TForm2::StoredSetting(layout::HelpUrlName)).trimmed();
+  if (!IsWebAddress(prefix)) {
+    Message("No web address is set for the extension reference. Enter one that begins with "
+            "http:// or https:// as \"URL for online extension help\" in Tools > Settings, "
+            "for example https://fileinfo.com/extension/.");
+    return;
   }
-  // The store is released before the start: a start may wait for the program it started,
-  // and a store held across that wait keeps its read snapshot open.
-  Starter->SetText(ProcessLauncher::kCommand, QString::fromStdString(prefix) + Ext->text());
+  const QString ext = Ext->text();
+  Starter->SetText(ProcessLauncher::kCommand,
+                   prefix + QString::fromLatin1(QUrl::toPercentEncoding(ext)));
   Starter->Start();
 }
 
@@ -76,13 +108,25 @@ void TForm1::RegEditBExecute() {
 }
 
 void TForm1::Help2Click() {
+  const QString dir = QCoreApplication::applicationDirPath() + '/';
+  const QString chm = dir + kHelpFileName;
+  // A desktop without a viewer for compiled help gets the same help as web pages.
+  const bool useChm = QFileInfo(chm).isFile() && (HasChmViewer ? HasChmViewer() : DesktopHasChmViewer());
   Starter->SetText(ProcessLauncher::kCommand,
-                   QCoreApplication::applicationDirPath() + '/' + kHelpFileName);
+                   useChm ? chm : QFileInfo(dir + kHtmlHelpIndex).absoluteFilePath());
   Starter->Start();
 }
 
 void TForm1::HelpontheWeb1Click() {
-  Starter->SetText(ProcessLauncher::kCommand, kOnlineHelpAddress);
+  const QString address =
+      QString::fromStdString(TForm2::StoredSetting(layout::OnlineHelpUrlName)).trimmed();
+  if (!IsWebAddress(address)) {
+    Message("No web address is set for the online help. Enter one that begins with http:// "
+            "or https:// as \"Address of the online help\" in Tools > Settings. The help "
+            "that came with Kestrova opens from Help > Kestrova Help.");
+    return;
+  }
+  Starter->SetText(ProcessLauncher::kCommand, address);
   Starter->Start();
 }
 

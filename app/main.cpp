@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QIcon>
 #include <QTextStream>
+#include <csignal>
 #include <filesystem>
 #include <iostream>
 
@@ -34,6 +35,10 @@ int main(int argc, char** argv) {
     }
   }
 
+  // A file-size limit then fails a write with an error the store reports, instead of
+  // ending the program half-way through it.
+  std::signal(SIGXFSZ, SIG_IGN);
+
   kestrova::KestrovaApplication app(argc, argv);
   // The windows are laid out for Tahoma 8; a semi-condensed stand-in keeps captions inside
   // their fixed boxes where Tahoma is missing.
@@ -46,7 +51,8 @@ int main(int argc, char** argv) {
   try {
     kestrova::OpenDefaultStore(storePath);
   } catch (const std::exception& e) {
-    // A damaged or foreign file is named and left alone; the program cannot go on.
+    // A damaged or foreign file is named and left alone, and a new store that could not be
+    // filled is not left behind; either way the program cannot go on.
     std::cerr << "kestrova: " << e.what() << '\n';
     kestrova::TheBoxes().Message(nullptr, "Kestrova", QString::fromUtf8(e.what()),
                                  kestrova::Boxes::Icon::Error);

@@ -83,7 +83,8 @@ void TFrmDDE::FormActivate() {
 }
 
 void TFrmDDE::OKBtnClick() {
-  m_main->BUProgID();
+  // Without its backup nothing is written; the dialog stays open.
+  if (!m_main->BUProgID()) return;
   const std::string& progId = m_main->State.CurrentProgID;
   const std::string verb = m_main->SelectedVerb();
   {

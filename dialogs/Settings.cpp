@@ -10,7 +10,7 @@
 namespace kestrova {
 
 TForm2::TForm2(TForm1* mainWindow, QWidget* parent) : QDialog(parent), m_main(mainWindow) {
-  SetUpFixedDialog(this, "TForm2", "Settings", 352, 139);
+  SetUpFixedDialog(this, "TForm2", "Settings", 352, 187);
   setWindowFlags(windowFlags() | Qt::WindowMinimizeButtonHint);
 
   ContextMenuChkBox = new QCheckBox("Enable Shell Context Menu", this);
@@ -26,13 +26,23 @@ TForm2::TForm2(TForm1* mainWindow, QWidget* parent) : QDialog(parent), m_main(ma
   label->setBuddy(URL);
   URL->setAccessibleName("URL for online extension help");
 
+  OnlineHelpURL = new QLineEdit(this);
+  OnlineHelpURL->setObjectName("OnlineHelpURL");
+  OnlineHelpURL->setGeometry(16, 112, 321, 21);
+  auto* helpLabel = new QLabel("Address of the online help:", this);
+  helpLabel->setObjectName("OnlineHelpURLLabel");
+  helpLabel->setGeometry(16, 96, 321, 14);
+  helpLabel->setBuddy(OnlineHelpURL);
+  OnlineHelpURL->setAccessibleName("Address of the online help");
+
   Button1 = new QPushButton("&OK", this);
   Button1->setObjectName("Button1");
-  Button1->setGeometry(138, 100, 75, 25);
+  Button1->setGeometry(138, 148, 75, 25);
   Button1->setDefault(true);
 
   setTabOrder(ContextMenuChkBox, URL);
-  setTabOrder(URL, Button1);
+  setTabOrder(URL, OnlineHelpURL);
+  setTabOrder(OnlineHelpURL, Button1);
   connect(Button1, &QPushButton::clicked, this, &TForm2::Button1Click);
 }
 
@@ -46,16 +56,25 @@ void TForm2::showEvent(QShowEvent* event) {
   FormActivate();
 }
 
-void TForm2::FormActivate() {
+std::string TForm2::StoredSetting(const char* name) {
   {
     AssocStore store;
+    store.SetRoot(RootKey::CurrentUser);
+    if (store.OpenPath(layout::SettingsKey, true)) return store.GetText(name);
+  }
+  AssocStore store(AssocStore::Access::ReadOnly);
+  store.SetRoot(RootKey::CurrentUser);
+  return store.OpenPath(layout::SettingsKey, false) ? store.GetText(name) : std::string();
+}
+
+void TForm2::FormActivate() {
+  {
+    AssocStore store(AssocStore::Access::ReadOnly);
     store.SetRoot(RootKey::ClassesRoot);
     ContextMenuChkBox->setChecked(store.HasPath(layout::ContextMenuCommandKey));
   }
-  AssocStore store;
-  store.SetRoot(RootKey::CurrentUser);
-  store.OpenPath(layout::SettingsKey, true);
-  URL->setText(QString::fromStdString(store.GetText(layout::HelpUrlName)));
+  URL->setText(QString::fromStdString(StoredSetting(layout::HelpUrlName)));
+  OnlineHelpURL->setText(QString::fromStdString(StoredSetting(layout::OnlineHelpUrlName)));
 }
 
 void TForm2::Button1Click() {
@@ -75,6 +94,7 @@ void TForm2::Button1Click() {
     store.OpenPath(layout::SettingsKey, true);
     // Stored exactly as typed: blanks and an empty text included.
     store.PutText(layout::HelpUrlName, URL->text().toStdString());
+    store.PutText(layout::OnlineHelpUrlName, OnlineHelpURL->text().toStdString());
   }
   accept();
 }

@@ -1,10 +1,11 @@
 #pragma once
-// TForm2: the online reference address and the context-menu entry.
+// TForm2: the online reference address, the online help address and the context-menu entry.
 
 #include <QCheckBox>
 #include <QDialog>
 #include <QLineEdit>
 #include <QPushButton>
+#include <string>
 
 namespace kestrova {
 
@@ -15,16 +16,22 @@ class TForm2 : public QDialog {
  public:
   explicit TForm2(TForm1* mainWindow, QWidget* parent = nullptr);
 
-  // Fills both controls from the store; run each time the dialog is shown.
+  // Fills the controls from the store; run each time the dialog is shown.
   void FormActivate();
-  // Writes the context-menu entry, then "HelpURL", and closes.
+  // Writes the context-menu entry, then the two addresses, and closes.
   void Button1Click();
+
+  // A value of the settings key, empty text when missing; the store's error for a value
+  // that is not text. The key is made when the store can be written; a read-only store is
+  // read as it is.
+  static std::string StoredSetting(const char* name);
 
   // The command that the context-menu entry runs: this executable with the clicked file.
   static QString ContextMenuCommand();
 
   QCheckBox* ContextMenuChkBox;
   QLineEdit* URL;
+  QLineEdit* OnlineHelpURL;
   QPushButton* Button1;
 
  protected:

@@ -1,5 +1,5 @@
 #pragma once
-// Boxes: message boxes, the confirmation box, the text prompt and the open-file dialog behind one seam.
+// Boxes: message boxes, the confirmation box, the text prompt and the file dialogs behind one seam.
 
 #include <QString>
 #include <QStringList>
@@ -20,6 +20,13 @@ class Boxes {
     QStringList filters;  // "Executables (*.exe)", ...
   };
 
+  struct SaveFileRequest {
+    QString title;
+    QString initialPath;  // the folder and the proposed name
+    QString defaultSuffix;
+    QStringList filters;
+  };
+
   virtual ~Boxes() = default;
 
   // A message with one OK button.
@@ -31,6 +38,25 @@ class Boxes {
                          const QString& text, int maxLength) = 0;
   // The chosen file's path, or the empty text when cancelled.
   virtual QString OpenFile(QWidget* parent, const OpenFileRequest& request) = 0;
+  // The path to write to, or the empty text when cancelled; the dialog asks before a file
+  // is replaced.
+  virtual QString SaveFile(QWidget* parent, const SaveFileRequest& request) = 0;
+};
+
+// While one is alive on this thread, message boxes are kept instead of shown, so that a
+// command can fold what a lower layer had to say into the one box it shows itself.
+class HeldMessages {
+ public:
+  HeldMessages();
+  ~HeldMessages();
+  HeldMessages(const HeldMessages&) = delete;
+  HeldMessages& operator=(const HeldMessages&) = delete;
+  const QStringList& Texts() const { return m_texts; }
+  void Add(const QString& text) { m_texts << text; }
+
+ private:
+  QStringList m_texts;
+  HeldMessages* m_outer;
 };
 
 // The one place that picks: the desktop's boxes unless tests installed theirs.

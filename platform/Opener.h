@@ -34,6 +34,9 @@ class StartedProcess {
   virtual void Wait() = 0;
   // The platform's process id, for diagnostics and tests.
   virtual long Id() const = 0;
+  // After Wait: the exit status, 128 + the signal for a process that was killed, or -1
+  // when it is not known.
+  virtual int ExitStatus() const { return -1; }
 };
 
 struct OpenResult {

@@ -71,17 +71,23 @@ class SpawnedProcess final : public StartedProcess {
   void Wait() override {
     if (m_ended) return;
     int status = 0;
-    WaitFor(m_pid, &status);
+    pid_t ended = 0;
+    while ((ended = waitpid(m_pid, &status, 0)) < 0 && errno == EINTR) {
+    }
+    if (ended == m_pid && WIFEXITED(status)) m_exitStatus = WEXITSTATUS(status);
+    if (ended == m_pid && WIFSIGNALED(status)) m_exitStatus = 128 + WTERMSIG(status);
     // Also when the wait failed (someone else reaped it): it has ended either way, and
     // its pid must not be waited for again.
     m_ended = true;
   }
 
   long Id() const override { return m_pid; }
+  int ExitStatus() const override { return m_exitStatus; }
 
  private:
   pid_t m_pid;
   bool m_ended = false;
+  int m_exitStatus = -1;
 };
 
 // Starts `path` with `args` in `dir` (empty: ours) without a shell. Returns 0 and the

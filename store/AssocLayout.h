@@ -28,6 +28,7 @@ inline constexpr char EditFlagsName[] = "EditFlags";
 inline constexpr char AlwaysShowExtName[] = "AlwaysShowExt";
 inline constexpr char BrowserFlagsName[] = "BrowserFlags";
 inline constexpr char HelpUrlName[] = "HelpURL";
+inline constexpr char OnlineHelpUrlName[] = "OnlineHelpURL";
 
 // `ext` is the extension without its dot.
 std::string ExtKey(std::string_view ext);

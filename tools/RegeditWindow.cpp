@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -741,6 +740,12 @@ void RegeditWindow::CreateControls() {
   m_findStatus = new QLabel(this);
   m_findStatus->setObjectName("FindStatus");
   statusBar()->addPermanentWidget(m_findStatus);
+  // Said once, and kept: every write the store refuses would otherwise come as a surprise.
+  ReadOnlyNote = new QLabel(this);
+  ReadOnlyNote->setObjectName("ReadOnlyNote");
+  if (!m_engine->Writable()) ReadOnlyNote->setText(tr("The store is read-only."));
+  ReadOnlyNote->setVisible(!m_engine->Writable());
+  statusBar()->addPermanentWidget(ReadOnlyNote);
 
   FindDialog = new RegeditFindDialog(this);
   resize(900, 600);
@@ -924,12 +929,13 @@ void RegeditWindow::RefreshClick() {
 void RegeditWindow::ExportClick() {
   QString name = KeyTree->currentIndex().data().toString();
   name.replace(QRegularExpression(QStringLiteral("[/\\\\:*?\"<>|]")), QStringLiteral("_"));
-  QFileDialog dialog(this, tr("Export Registry File"), QDir::home().filePath(name + ".reg"),
-                     tr("Registration files (*.reg);;All files (*)"));
-  dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setDefaultSuffix(QStringLiteral("reg"));
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-  ExportKey(dialog.selectedFiles().front());
+  Boxes::SaveFileRequest request;
+  request.title = tr("Export Registry File");
+  request.initialPath = QDir::home().filePath(name + ".reg");
+  request.defaultSuffix = QStringLiteral("reg");
+  request.filters = {tr("Registration files (*.reg)"), tr("All files (*)")};
+  const QString path = TheBoxes().SaveFile(this, request);
+  if (!path.isEmpty()) ExportKey(path);
 }
 
 bool RegeditWindow::ExportKey(const QString& path) {

@@ -122,6 +122,7 @@ class RegeditWindow : public QMainWindow {
   QTreeView* KeyTree = nullptr;
   QTreeWidget* ValueList = nullptr;
   QLabel* KeyPath = nullptr;
+  QLabel* ReadOnlyNote = nullptr;  // shown when the store cannot be written
   RegeditFindDialog* FindDialog = nullptr;
   QAction* ExportAction = nullptr;
   QAction* ExitAction = nullptr;

@@ -3,14 +3,34 @@
 
 #include <gtest/gtest.h>
 
+#include <QSaveFile>
 #include <memory>
 
 #include "app/Startup.h"
+#include "platform/OpenerRecording.h"
 #include "store/AssocStore.h"
 #include "tests/support/RecordingBoxes.h"
 #include "tests/support/TestStore.h"
 
 namespace kestrova::test {
+
+// A recording opener whose registry editor writes the export it is asked for, as
+// kestrova-regedit does (a new file renamed into place), unless a test says otherwise.
+class ExportingOpener : public RecordingOpener {
+ public:
+  bool writeExports = true;
+  OpenResult Open(QWidget* owner, const QString& command, const QString& parameters,
+                  const QString& directory) override {
+    if (writeExports && command == "Regedit.exe" && parameters.startsWith("/e \"")) {
+      QSaveFile file(parameters.mid(4, parameters.indexOf('"', 4) - 4));
+      if (file.open(QIODevice::WriteOnly)) {
+        file.write("REGEDIT4\n");
+        file.commit();
+      }
+    }
+    return RecordingOpener::Open(owner, command, parameters, directory);
+  }
+};
 
 class MainWindowTest : public ::testing::Test {
  protected:

@@ -1,13 +1,19 @@
 // Saving, deleting, backups, the actions panel and the DDE dialog, driven through the real
 // windows with scripted boxes, a recording opener and a fixed clock.
 
+#include <sqlite3.h>
+
+#include <QFile>
 #include <QPainter>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <sstream>
 
+#include "app/Backups.h"
 #include "app/Errors.h"
 #include "app/Main.h"
 #include "dialogs/DDE.h"
@@ -19,6 +25,7 @@
 #include "store/AssocLayout.h"
 #include "tests/support/TestDoubles.h"
 #include "tests/app/MainWindowFixture.h"
+#include "tools/RegFiles.h"
 #include "tools/RegeditCommand.h"
 
 namespace kestrova::test {
@@ -28,7 +35,7 @@ class EditingTest : public MainWindowTest {
  protected:
   void SetUp() override {
     MainWindowTest::SetUp();
-    m_opener = std::make_shared<RecordingOpener>();
+    m_opener = std::make_shared<ExportingOpener>();
     SetOpener(m_opener);
     m_clock = std::make_shared<FixedClock>();
     SetClock(m_clock);
@@ -94,7 +101,7 @@ class EditingTest : public MainWindowTest {
     return "/e \"" + QString(m_backups) + "/" + name + "-20261207-113905.reg\" " + key;
   }
 
-  std::shared_ptr<RecordingOpener> m_opener;
+  std::shared_ptr<ExportingOpener> m_opener;
   std::shared_ptr<FixedClock> m_clock;
   std::shared_ptr<CountingNotifier> m_notifier;
   const char* m_backups = nullptr;
@@ -115,6 +122,7 @@ TEST_F(EditingTest, BackupsExportTheKeyToADatedFileAndWait) {
 
   // A name with a blank is quoted so the registry editor still receives one key; a slash
   // cannot take the file out of the backup folder.
+  Text("\\My Type/x", "", "odd");
   f.ExtDesc->setText("My Type/x");
   f.BUProgID();
   EXPECT_EQ(Backups().back(), "/e \"" + QString(m_backups) +
@@ -280,18 +288,41 @@ TEST_F(EditingTest, SaveAnAction) {
   EXPECT_EQ(Backups().size(), 3);
 }
 
-TEST_F(EditingTest, BrowseQuotesTheProgramPath) {
+// Programs here have no extension: the dialog lists every file and adds none, and only a
+// file that can be run is taken.
+TEST_F(EditingTest, BrowseTakesOnlyAProgramAndQuotesItsPath) {
   WriteTextFile();
+  TempDir dir;
+  std::filesystem::create_directory(dir.File("My Apps"));
+  const std::string program = dir.File("My Apps/edit");
+  WriteFile(program, "#!/bin/sh\n");
+  std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+  WriteFile(dir.File("notes.txt"), "text");
   TForm1& f = Loaded();
   m_opener->requests.clear();
-  m_boxes->openAnswers = {"/opt/My Apps/edit"};
+  m_boxes->openAnswers = {QString::fromStdString(program)};
   f.BrowseBtn->click();
-  EXPECT_EQ(f.Command->text(), "\"/opt/My Apps/edit\" \"%1\"");
+  EXPECT_EQ(f.Command->text(), "\"" + QString::fromStdString(program) + "\" \"%1\"");
   EXPECT_EQ(f.Command->toolTip(), "viewer %1");  // the hint waits for Save or a selection
-  EXPECT_EQ(m_boxes->lastOpenRequest.filters, (QStringList{"Executables (*.exe)", "All Files (*)"}));
+  EXPECT_EQ(m_boxes->lastOpenRequest.filters, QStringList{"All Files (*)"});
+  EXPECT_TRUE(m_boxes->lastOpenRequest.defaultSuffix.isEmpty());
   EXPECT_EQ(Get("\\txtfile\\Shell\\open\\command", ""), "viewer %1");
+  EXPECT_TRUE(m_boxes->Messages().empty());
+
+  // A file that cannot be run, a folder, or a name typed without a file: refused, the
+  // command line kept.
+  for (const std::string& chosen : {dir.File("notes.txt"), dir.File("My Apps"), dir.File("edit")}) {
+    m_boxes->openAnswers = {QString::fromStdString(chosen)};
+    f.BrowseBtn->click();
+    EXPECT_EQ(m_boxes->Messages().back(),
+              "\"" + QString::fromStdString(chosen) +
+                  "\" is not a program: it is not a file you may run. Choose a program, or type "
+                  "the command line.");
+  }
+  EXPECT_EQ(m_boxes->Messages().size(), 3u);
   f.BrowseBtn->click();  // cancelled
-  EXPECT_EQ(f.Command->text(), "\"/opt/My Apps/edit\" \"%1\"");
+  EXPECT_EQ(f.Command->text(), "\"" + QString::fromStdString(program) + "\" \"%1\"");
+  EXPECT_TRUE(m_opener->requests.empty());
 }
 
 TEST_F(EditingTest, NewActions) {
@@ -469,6 +500,271 @@ TEST_F(EditingTest, ABackupRestoresTheDeletedKey) {
   std::ostringstream out, err;
   EXPECT_EQ(RunRegedit({"/s", backup}, out, err), 0) << err.str();
   EXPECT_EQ(dump(), before);
+}
+
+// Every command that changes association data, from a window showing .txt.
+struct ChangeCommand {
+  const char* name;
+  const char* backup;  // the name part of its backup file
+  std::function<void(TForm1&, TestStore&)> run;
+};
+
+std::vector<ChangeCommand> ChangeCommands(RecordingBoxes& boxes) {
+  const auto select = [](TForm1& f, const char* verb) {
+    f.ListBox1->setCurrentItem(f.ListBox1->findItems(verb, Qt::MatchExactly).front());
+  };
+  return {
+      {"save extension", "txt",
+       [](TForm1& f, TestStore&) {
+         f.ContentType->setEditText("text/x-changed");
+         f.SaveExtBtn->click();
+       }},
+      {"save file type", "txtfile",
+       [](TForm1& f, TestStore&) {
+         f.ExtType->setText("Changed");
+         f.AlwaysShowCB->setChecked(true);
+         f.SaveTypeBtn->click();
+       }},
+      {"save action", "txtfile",
+       [select](TForm1& f, TestStore&) {
+         select(f, "open");
+         f.ActionE->setText("Changed");
+         f.Command->setText("changed %1");
+         f.SaveActionBtn->click();
+       }},
+      {"delete action", "txtfile",
+       [select](TForm1& f, TestStore&) {
+         select(f, "print");
+         f.DeleteShell1->trigger();
+       }},
+      {"delete extension", "txt",
+       [&boxes](TForm1& f, TestStore&) {
+         boxes.confirmAnswers = {true};
+         f.Delete1->trigger();
+       }},
+      {"delete file type", "txtfile",
+       [&boxes](TForm1& f, TestStore&) {
+         boxes.confirmAnswers = {true};
+         f.Delete2->trigger();
+       }},
+      {"DDE settings", "txtfile",
+       [select](TForm1& f, TestStore&) {
+         select(f, "open");
+         TFrmDDE* dde = f.AttachedDialogs().FrmDDE;
+         dde->FormActivate();
+         dde->CheckBox1->setChecked(true);
+         dde->Edit5->setText("[changed]");
+         dde->OKBtnClick();
+       }},
+  };
+}
+
+// The whole store as an export, to compare before and after.
+std::string Dump(TestStore& store) {
+  const std::string file = store.Dir() + "/compare.reg";
+  std::ostringstream err;
+  EXPECT_EQ(ExportRegFile(*store.Engine(), file, std::nullopt, err), kExitOk) << err.str();
+  return ReadFile(file);
+}
+
+class BackupFailureTest : public EditingTest {
+ protected:
+  void TearDown() override {
+    if (m_backups) setenv("KESTROVA_BACKUP_DIR", m_backups, 1);
+    EditingTest::TearDown();
+  }
+  // Runs every change command with the backup failing as set up, and checks that each
+  // one changed nothing and showed one box naming the backup file and `reason`.
+  void ExpectEveryChangeRefused(const QString& dir, const QString& reason) {
+    WriteTextFile();
+    for (const ChangeCommand& command : ChangeCommands(*m_boxes)) {
+      SCOPED_TRACE(command.name);
+      Form().Ext->clear();
+      TForm1& f = Loaded();
+      const std::string before = Dump(m_store);
+      m_boxes->shown.clear();
+      f.SetStatus("");
+      command.run(f, m_store);
+      EXPECT_EQ(Dump(m_store), before);
+      EXPECT_EQ(f.StatusText(), "");
+      EXPECT_EQ(m_notifier->count, 0);
+      ASSERT_EQ(m_boxes->Messages().size(), 1u);
+      const QString file = dir + "/" + command.backup + "-20261207-113905.reg";
+      const QString text = m_boxes->Messages().front();
+      EXPECT_TRUE(text.startsWith("The backup \"" + file + "\" could not be written: "))
+          << text.toStdString();
+      EXPECT_TRUE(text.contains(reason)) << text.toStdString();
+      EXPECT_TRUE(text.endsWith("Nothing was changed.")) << text.toStdString();
+    }
+  }
+  // The desktop's opener, finding "Regedit.exe" in `dir`.
+  static void UseDesktopOpener(const std::string& dir) {
+    DesktopOpener::Options options;
+    options.programDir = QString::fromStdString(dir);
+    SetOpener(std::make_shared<DesktopOpener>(options));
+  }
+};
+
+TEST_F(BackupFailureTest, AFolderThatCannotBeWritten) {
+  // Not writable even for root, unlike a folder whose mode says so.
+  setenv("KESTROVA_BACKUP_DIR", "/proc/self", 1);
+  ExpectEveryChangeRefused("/proc/self", "the folder \"/proc/self\" cannot be written");
+  EXPECT_TRUE(m_opener->requests.empty());
+}
+
+TEST_F(BackupFailureTest, AFolderWhereTheFileShouldBe) {
+  TempDir dir;
+  setenv("KESTROVA_BACKUP_DIR", dir.Path().c_str(), 1);
+  for (const char* name : {"txt", "txtfile"}) {
+    std::filesystem::create_directories(dir.File(name) + "-20261207-113905.reg");
+  }
+  ExpectEveryChangeRefused(QString::fromStdString(dir.Path()), "(Is a directory)");
+  EXPECT_TRUE(m_opener->requests.empty());
+}
+
+TEST_F(BackupFailureTest, ANameTooLong) {
+  const std::string deep = std::string(m_backups) + "/" + std::string(4100, 'd');
+  setenv("KESTROVA_BACKUP_DIR", deep.c_str(), 1);
+  ExpectEveryChangeRefused(QString::fromStdString(deep), "File name too long");
+}
+
+TEST_F(BackupFailureTest, TheRegistryEditorMissing) {
+  TempDir empty;
+  UseDesktopOpener(empty.Path());
+  // The opener's own complaint is the reason, inside the one box.
+  ExpectEveryChangeRefused(m_backups, "is missing");
+}
+
+TEST_F(BackupFailureTest, TheRegistryEditorEndingWithAnError) {
+  TempDir bin;
+  const std::string editor = bin.File("kestrova-regedit");
+  WriteFile(editor, "#!/bin/sh\necho 'kestrova-regedit: refused' >&2\nexit 3\n");
+  std::filesystem::permissions(editor, std::filesystem::perms::owner_all);
+  UseDesktopOpener(bin.Path());
+  ExpectEveryChangeRefused(m_backups, "the registry editor ended with status 3");
+}
+
+TEST_F(BackupFailureTest, TheRegistryEditorWritingNothing) {
+  m_opener->writeExports = false;
+  ExpectEveryChangeRefused(m_backups, "the registry editor did not write it");
+  // A file left by an earlier backup in the same second is not taken for this one.
+  m_opener->writeExports = true;
+  Form().BUExt();
+  m_opener->writeExports = false;
+  m_boxes->shown.clear();
+  EXPECT_FALSE(Form().BUExt());
+  EXPECT_EQ(m_boxes->Messages().size(), 1u);
+}
+
+TEST_F(EditingTest, ABackupNameIsCutToFitAFileName) {
+  const QString name = QString(300, QChar(0x00E9));  // two bytes each
+  const QString file = BackupFileName("/b/", name, m_clock->now);
+  const QString base = file.mid(3);
+  EXPECT_EQ(QFile::encodeName(base).size(), 254);  // whole characters only
+  EXPECT_TRUE(base.endsWith("-20261207-113905.reg"));
+  EXPECT_TRUE(name.startsWith(base.left(base.size() - 20)));
+  const QString emoji = QString::fromUtf8("\xF0\x9F\x98\x80").repeated(100);  // surrogate pairs
+  const QString cut = BackupFileName("/b/", emoji, m_clock->now).mid(3).chopped(20);
+  EXPECT_FALSE(cut.back().isHighSurrogate());
+  EXPECT_TRUE(emoji.startsWith(cut));
+}
+
+// With no file type on screen (the Extension box emptied after a load), no command writes
+// into the file type loaded before; each says why instead.
+TEST_F(EditingTest, WritesAreRefusedWhenNoFileTypeIsShown) {
+  WriteTextFile();
+  TForm1& f = Loaded();
+  Select("print");
+  f.Ext->clear();
+  ASSERT_TRUE(f.ExtDesc->text().isEmpty());
+  const std::string before = Dump(m_store);
+  m_boxes->promptAnswers = {"edit"};
+  m_boxes->confirmAnswers = {true, true};
+  const std::vector<std::pair<QString, std::function<void()>>> commands = {
+      {"adding an action", [&] { f.AddShell1->trigger(); }},
+      {"saving an action", [&] { f.SaveActionBtn->click(); }},
+      {"deleting an action", [&] { f.DeleteShell1->trigger(); }},
+      {"changing the default action", [&] { f.ChangetoDefaultAction1->trigger(); }},
+      {"changing DDE settings", [&] { f.DDEBtn->click(); }},
+      {"saving the file type", [&] { f.SaveTypeBtn->click(); }},
+      {"deleting the file type", [&] { f.Delete2->trigger(); }},
+      {"editing its flags", [&] { f.EditFlagsBtnClick(); }},
+      {"changing the icon", [&] { f.Image1Click(); }},
+  };
+  for (const auto& [doing, run] : commands) {
+    m_boxes->shown.clear();
+    run();
+    EXPECT_EQ(m_boxes->Messages(),
+              std::vector<QString>{"No file type is loaded. Load an extension that has a file "
+                                   "type before " + doing + "."});
+    EXPECT_EQ(m_boxes->shown.size(), 1u) << doing.toStdString();  // nothing asked first
+  }
+  EXPECT_EQ(Dump(m_store), before);
+  EXPECT_TRUE(Backups().isEmpty());
+  EXPECT_EQ(m_notifier->count, 0);
+}
+
+// A field holding bytes that are not text shows them replaced, and a save that does not
+// change that field leaves the bytes as they were.
+TEST_F(EditingTest, SavingLeavesFieldsTheUserDidNotChangeAsStored) {
+  WriteTextFile();
+  Text("\\.txt", "Content Type", "text/plain; charset=@");
+  Text("\\txtfile", "", "Caf@ document");
+  Text("\\txtfile\\Shell\\open", "", "&Open in caf@");
+  Text("\\txtfile\\Shell\\open\\command", "", "viewer --title=caf@ %1");
+  // The store's own writes refuse such bytes; a file written elsewhere may hold them. Each
+  // "@" becomes the byte E9, "é" in an 8-bit code page.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(m_store.Path().c_str(), &db), SQLITE_OK);
+  const auto raw = [db](bool patch) {
+    std::string all;
+    std::vector<std::pair<sqlite3_int64, std::string>> rows;
+    sqlite3_stmt* read = nullptr;
+    sqlite3_prepare_v2(db, "SELECT id, data FROM vals ORDER BY id", -1, &read, nullptr);
+    while (sqlite3_step(read) == SQLITE_ROW) {
+      const auto* bytes = static_cast<const char*>(sqlite3_column_blob(read, 1));
+      rows.emplace_back(sqlite3_column_int64(read, 0),
+                        std::string(bytes ? bytes : "", static_cast<std::size_t>(sqlite3_column_bytes(read, 1))));
+    }
+    sqlite3_finalize(read);
+    for (auto& [id, data] : rows) {
+      if (patch && data.find('@') != std::string::npos) {
+        std::replace(data.begin(), data.end(), '@', '\xE9');
+        sqlite3_stmt* write = nullptr;
+        sqlite3_prepare_v2(db, "UPDATE vals SET data = ? WHERE id = ?", -1, &write, nullptr);
+        sqlite3_bind_blob(write, 1, data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_int64(write, 2, id);
+        EXPECT_EQ(sqlite3_step(write), SQLITE_DONE);
+        sqlite3_finalize(write);
+      }
+      all += data + '|';
+    }
+    return all;
+  };
+  raw(true);
+  const std::string stored = raw(false);
+  ASSERT_EQ(stored.find('@'), std::string::npos);
+  ASSERT_NE(stored.find("Caf\xE9 document"), std::string::npos);
+
+  TForm1& f = Loaded();
+  Select("open");
+  f.ListBox1Click();
+  f.SaveExtBtn->click();
+  f.SaveTypeBtn->click();
+  f.SaveActionBtn->click();
+  EXPECT_EQ(f.StatusText(), "Action Properties Saved.");
+  EXPECT_EQ(f.ExtType->text(), QString::fromUtf8("Caf\uFFFD document"));
+  // The flags were saved, nothing else.
+  EXPECT_EQ(Get("\\txtfile", "EditFlags"), "dword:65536");
+  std::string expected = stored;
+  expected.replace(expected.find(std::string("\x38\x07\x01\x00", 4)), 4, std::string("\0\0\x01\0", 4));
+  EXPECT_EQ(raw(false), expected);
+
+  // A field the user changed is written.
+  f.ExtType->setText("Changed");
+  f.SaveTypeBtn->click();
+  EXPECT_EQ(Get("\\txtfile", ""), "Changed");
+  sqlite3_close(db);
 }
 
 }  // namespace

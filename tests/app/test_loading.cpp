@@ -1,8 +1,12 @@
 // Loading an extension into the main window, through the real window and a real store.
 
 #include <QTest>
+#include <cstdlib>
 
+#include "app/Errors.h"
 #include "app/Main.h"
+#include "dialogs/Settings.h"
+#include "platform/SqliteStore.h"
 #include "store/AssocLayout.h"
 #include "tests/app/MainWindowFixture.h"
 
@@ -220,6 +224,76 @@ TEST_F(LoadingTest, AValueOfTheWrongKindIsShownAndTheProgramGoesOn) {
   f.Ext->clear();
   QTest::keyClicks(f.Ext, "bad");
   EXPECT_EQ(m_boxes->shown.back().text, "Invalid data type for 'EditFlags'");
+}
+
+// A store that cannot be written shows everything it holds, says once that it is
+// read-only, and refuses each write with the store's own error.
+TEST_F(LoadingTest, AReadOnlyStoreShowsEverythingAndRefusesWrites) {
+  WriteTextFile();
+  {
+    AssocStore s;
+    s.SetRoot(RootKey::CurrentUser);
+    ASSERT_TRUE(s.OpenPath(layout::SettingsKey, true));
+    s.PutText(layout::HelpUrlName, "https://lookup.test/?ext=");
+  }
+  auto opener = std::make_shared<ExportingOpener>();
+  SetOpener(opener);
+  ReleaseSqliteStoreForThread(m_store.Path());
+  setenv("KESTROVA_STORE_READONLY", "1", 1);
+  struct Restore {
+    std::string path;
+    ~Restore() {
+      unsetenv("KESTROVA_STORE_READONLY");
+      ReleaseSqliteStoreForThread(path);
+      SetOpener(nullptr);
+    }
+  } restore{m_store.Path()};
+
+  TForm1& f = Form();
+  EXPECT_EQ(f.StatusText(),
+            "The store is read-only: everything can be looked at, nothing can be changed.");
+  f.Ext->setText("txt");
+  EXPECT_EQ(f.ExtDesc->text(), "txtfile");
+  EXPECT_EQ(f.ExtType->text(), "Text Document");
+  EXPECT_EQ(f.ContentType->currentText(), "text/plain");
+  EXPECT_TRUE(f.AlwaysShowCB->isChecked());
+  EXPECT_TRUE(f.EditFlagsBtn->isEnabled());
+  EXPECT_EQ(Actions(), (QStringList{"edit", "open", "print"}));
+  EXPECT_EQ(f.Command->text(), "editor \"%1\"");
+  f.ListBox1->setCurrentItem(f.ListBox1->topLevelItem(1));
+  f.ListBox1Click();
+  EXPECT_EQ(f.ActionE->text(), "&Open");
+  EXPECT_EQ(f.ContentType->currentText(), "text/plain");
+
+  // The settings dialog reads the stored address.
+  TForm2* settings = f.AttachedDialogs().Form2;
+  settings->FormActivate();
+  EXPECT_EQ(settings->URL->text(), "https://lookup.test/?ext=");
+
+  const auto refused = [](const std::function<void()>& write, const char* message) {
+    try {
+      write();
+      ADD_FAILURE() << "no error for " << message;
+    } catch (const ERegistryException& e) {
+      EXPECT_STREQ(e.what(), message);
+    }
+  };
+  f.ExtType->setText("Changed");
+  refused([&] { f.SaveTypeBtnClick(); }, "Failed to set data for ''");
+  f.ContentType->setEditText("text/x-changed");
+  refused([&] { f.SaveExt(); }, "Failed to set data for 'Content Type'");
+  f.ActionE->setText("Changed");
+  refused([&] { f.SaveActionBtnClick(); }, "Failed to set data for ''");
+  refused([&] { f.ChangetoDefaultAction1Click(); }, "Failed to set data for ''");
+  settings->URL->setText("https://other.test/");
+  refused([&] { settings->Button1Click(); }, "Failed to set data for 'HelpURL'");
+  EXPECT_EQ(f.ExtType->text(), "Changed");  // the window keeps what was typed
+  unsetenv("KESTROVA_STORE_READONLY");
+  ReleaseSqliteStoreForThread(m_store.Path());
+  AssocStore s;
+  s.SetRoot(RootKey::ClassesRoot);
+  ASSERT_TRUE(s.OpenPath("\\txtfile", false));
+  EXPECT_EQ(s.GetText(""), "Text Document");
 }
 
 }  // namespace

@@ -7,8 +7,14 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <csignal>
+#include <filesystem>
+#include <sys/resource.h>
 
 #include "app/About.h"
+#include "app/DefaultStore.h"
+#include "platform/SqliteStore.h"
+#include "store/AssocLayout.h"
 #include "app/Errors.h"
 #include "app/Main.h"
 #include "tests/app/MainWindowFixture.h"
@@ -207,6 +213,73 @@ TEST_F(MainWindowTest, AboutBoxClosesWithEnterAndEscape) {
   auto* ok = about->findChild<QPushButton*>("OKButton");
   ASSERT_NE(ok, nullptr);
   EXPECT_TRUE(ok->isDefault());
+}
+
+// A new store is whole or not there at all: what the seed leaves after a failure.
+bool NoStoreAt(const std::string& path) {
+  for (const char* suffix : {"", "-wal", "-shm", ".new", ".new-wal", ".new-shm"}) {
+    if (std::filesystem::exists(path + suffix)) return false;
+  }
+  return true;
+}
+
+// The seeded store answers as the program reads it.
+void ExpectSeeded(const std::string& path) {
+  AssocStore classes(OpenSqliteStore(path));
+  classes.SetRoot(RootKey::ClassesRoot);
+  ASSERT_TRUE(classes.OpenPath("\\.txt", false));
+  EXPECT_EQ(classes.GetText(""), "txtfile");
+  EXPECT_TRUE(classes.HasPath(layout::ContentTypeDatabaseKey));
+  AssocStore user(OpenSqliteStore(path));
+  user.SetRoot(RootKey::CurrentUser);
+  ASSERT_TRUE(user.OpenPath(layout::SettingsKey, false));
+  EXPECT_EQ(user.GetText(layout::HelpUrlName), "https://fileinfo.com/extension/");
+  EXPECT_FALSE(std::filesystem::exists(path + ".new"));
+}
+
+// Each failure of the seed says what failed, leaves no store behind, and the next try
+// (the next start) seeds the store whole.
+TEST(Seed, AFailedSeedLeavesNoStoreAndTheNextStartSeeds) {
+  TempDir dir;
+  const std::string path = dir.File("data/registry.db");
+  const auto failure = [&](const QString& seed) -> std::string {
+    try {
+      CreateSeededStore(path, seed);
+    } catch (const SeedError& e) {
+      EXPECT_TRUE(NoStoreAt(path)) << e.what();
+      return e.what();
+    }
+    ADD_FAILURE() << "seeded from " << seed.toStdString();
+    return {};
+  };
+
+  const std::string missing = failure(QString::fromStdString(dir.File("none.reg")));
+  EXPECT_NE(missing.find("could not be filled with the default classes: they cannot be read"),
+            std::string::npos)
+      << missing;
+  EXPECT_NE(missing.find("tries again at its next start"), std::string::npos);
+
+  // A damaged resource: a line the importer would skip refuses it all.
+  WriteFile(dir.File("damaged.reg"),
+            "REGEDIT4\n\n[HKEY_CLASSES_ROOT\\.aaa]\n@=\"aaafile\"\n\n[HKEY_CLASSES_ROOT\\.bbb]\n"
+            "@=\"cut off\n");
+  const std::string damaged = failure(QString::fromStdString(dir.File("damaged.reg")));
+  EXPECT_NE(damaged.find("default-classes.reg:"), std::string::npos) << damaged;
+
+  // A file-size limit stops the store half-way through.
+  struct rlimit before {};
+  getrlimit(RLIMIT_FSIZE, &before);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = before;
+  small.rlim_cur = 64 * 1024;  // room for the seed's copy, not for the store
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const std::string limited = failure(kDefaultClassesFile);
+  setrlimit(RLIMIT_FSIZE, &before);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_NE(limited.find("could not be written"), std::string::npos) << limited;
+
+  CreateSeededStore(path);
+  ExpectSeeded(path);
 }
 
 }  // namespace

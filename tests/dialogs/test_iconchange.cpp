@@ -158,41 +158,31 @@ TEST_F(IconChangeTest, MissingKeysAreCreatedAndExpandableTextBecomesText) {
   EXPECT_EQ(kind, ValueKind::Text);
 }
 
-// With no file type loaded the write is refused: nothing lands under the root, and the
-// window keeps the icon and state it had.
-TEST_F(IconChangeTest, WithoutAFileTypeTheWriteIsRefusedAndTheWindowKeepsItsIcon) {
+// With no file type on screen the change is refused before the picker opens: nothing
+// lands under the root or in the file type loaded before, and the window keeps its state.
+TEST_F(IconChangeTest, WithoutAFileTypeTheChangeIsRefusedAndTheWindowKeepsItsIcon) {
   WriteTextFile();
   TForm1& f = Form();
+  const QString refused =
+      "No file type is loaded. Load an extension that has a file type before changing the icon.";
   Answer("/opt/My Apps/view.dll", 0);
-  EXPECT_THROW(
-      {
-        try {
-          f.Image1Click();
-        } catch (const ERegistryException& e) {
-          EXPECT_STREQ(e.what(), "Failed to set data for ''");
-          throw;
-        }
-      },
-      ERegistryException);
-  EXPECT_EQ(m_picker->requests[0].file, "");  // before any load: no file, index 0
-  EXPECT_EQ(m_picker->requests[0].index, 0);
+  f.Image1Click();
+  EXPECT_EQ(m_boxes->Messages(), std::vector<QString>{refused});
+  EXPECT_TRUE(m_picker->requests.empty());
   EXPECT_TRUE(f.State.CurrentIconFile.empty());
-  EXPECT_EQ(Shown(), 0u);
   EXPECT_EQ(DefaultIcon(""), "(no key)");
-  EXPECT_EQ(m_notifier->count, 1);  // the shell is told all the same
+  EXPECT_EQ(m_notifier->count, 0);
 
   // An extension that does not exist empties the ProgID box but keeps the state; the
-  // click shows the store's error and the file type of the earlier load is untouched.
+  // click is refused and the file type of the earlier load is untouched.
   f.Ext->setText("txt");
   f.Ext->setText("nope");
-  Answer("/opt/My Apps/view.dll", 0);
   QTest::mouseClick(f.Image1, Qt::LeftButton);
-  EXPECT_EQ(m_boxes->Messages(), std::vector<QString>{"Failed to set data for ''"});
-  EXPECT_EQ(m_picker->requests.back().file, "/icons/old.ico");
+  EXPECT_EQ(m_boxes->Messages(), (std::vector<QString>{refused, refused}));
+  EXPECT_TRUE(m_picker->requests.empty());
   EXPECT_EQ(DefaultIcon("txtfile"), "/icons/old.ico,3");
   EXPECT_EQ(f.State.CurrentIconFile, "/icons/old.ico");
   EXPECT_EQ(f.State.CurrentIconIndex, 3);
-  EXPECT_EQ(Shown(), 0u);
   AssocStore s;
   s.SetRoot(RootKey::ClassesRoot);
   EXPECT_FALSE(s.HasPath("\\DefaultIcon"));

@@ -79,10 +79,14 @@ TEST_F(SettingsTest, EachShowingReadsTheStoreAndTheCloseBoxSavesNothing) {
 
   // The next showing replaces what the controls held with what the store holds.
   Put(RootKey::CurrentUser, kSettings, "HelpURL", "https://stored.test/?ext=");
+  Put(RootKey::CurrentUser, kSettings, "OnlineHelpURL", "https://help.test/");
   Show([](TForm2* d) {
     EXPECT_FALSE(d->ContextMenuChkBox->isChecked());
     EXPECT_EQ(d->URL->text(), "https://stored.test/?ext=");
+    EXPECT_EQ(d->OnlineHelpURL->text(), "https://help.test/");
+    d->OnlineHelpURL->setText("https://typed.test/");
   });
+  EXPECT_EQ(Get(RootKey::CurrentUser, kSettings, "OnlineHelpURL"), "https://help.test/");
   Put(RootKey::ClassesRoot, kCommand, "", "/elsewhere/kestrova %1");
   Show([](TForm2* d) { EXPECT_TRUE(d->ContextMenuChkBox->isChecked()); });
   EXPECT_EQ(Command(), "/elsewhere/kestrova %1");
@@ -92,12 +96,14 @@ TEST_F(SettingsTest, OkTickedWritesAQuotedCommandAndTheUrlAsTyped) {
   Show([](TForm2* d) {
     d->ContextMenuChkBox->setChecked(true);
     d->URL->setText("https://lookup.test/ext?name=  ");
+    d->OnlineHelpURL->setText("https://help.test/kestrova/");
     d->Button1->click();
     EXPECT_FALSE(d->isVisible());
     EXPECT_EQ(d->result(), QDialog::Accepted);
   });
   EXPECT_EQ(Command(), Quoted());
   EXPECT_EQ(HelpUrl(), "https://lookup.test/ext?name=  ");  // blanks kept
+  EXPECT_EQ(Get(RootKey::CurrentUser, kSettings, "OnlineHelpURL"), "https://help.test/kestrova/");
 
   // An entry left by a program that moved is repaired by OK with the box still ticked.
   Put(RootKey::ClassesRoot, kCommand, "", "/old/place/kestrova %1");

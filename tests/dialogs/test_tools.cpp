@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
 #include <QRegularExpression>
@@ -24,7 +25,7 @@ class ToolsTest : public MainWindowTest {
  protected:
   void SetUp() override {
     MainWindowTest::SetUp();
-    m_opener = std::make_shared<RecordingOpener>();
+    m_opener = std::make_shared<ExportingOpener>();
     SetOpener(m_opener);
   }
   void TearDown() override {
@@ -45,34 +46,50 @@ class ToolsTest : public MainWindowTest {
     return r.parameters.isEmpty() ? r.command : r.command + " | " + r.parameters;
   }
 
-  std::shared_ptr<RecordingOpener> m_opener;
+  std::shared_ptr<ExportingOpener> m_opener;
 };
 
-TEST_F(ToolsTest, TheReferenceOpensTheStoredPrefixWithTheTypedExtension) {
+TEST_F(ToolsTest, TheReferenceOpensTheStoredPrefixWithTheExtensionEscaped) {
   HelpUrl("https://lookup.test/search?ext=");
   TForm1& f = Form();
   f.Ext->setText("txt");
   f.ReferenceBtn->click();
   EXPECT_EQ(Last(), "https://lookup.test/search?ext=txt");
-  f.Ext->setText("tar gz&x");  // handed on unchanged: nothing encoded or inserted
+  f.Ext->setText("tar gz&x/é");
   f.ExtensionDetails1->trigger();
-  EXPECT_EQ(Last(), "https://lookup.test/search?ext=tar gz&x");
+  EXPECT_EQ(Last(), "https://lookup.test/search?ext=tar%20gz%26x%2F%C3%A9");
   f.Ext->clear();
   f.ReferenceBtn->click();
   EXPECT_EQ(Last(), "https://lookup.test/search?ext=");
-  EXPECT_EQ(m_opener->requests.size(), 3u);
+  HelpUrl("  HTTP://lookup.test/x/  ");  // blanks around the address do not count
+  f.Ext->setText("zip");
+  f.ReferenceBtn->click();
+  EXPECT_EQ(Last(), "HTTP://lookup.test/x/zip");
+  EXPECT_EQ(m_opener->requests.size(), 4u);
+  EXPECT_TRUE(m_boxes->Messages().empty());
 }
 
-TEST_F(ToolsTest, WithoutAPrefixTheReferenceMakesTheSettingsKeyAndOpensTheBareExtension) {
+// Only a web address is ever opened: without one, the extension would be started as a
+// program (tar, sh, zip) or opened as a file.
+TEST_F(ToolsTest, WithoutAWebAddressTheReferenceSaysHowToSetOneAndStartsNothing) {
   TForm1& f = Form();
-  f.Ext->setText("txt");
-  f.WebHelpB->trigger();
-  EXPECT_EQ(Last(), "txt");
-  AssocStore s;
-  s.SetRoot(RootKey::CurrentUser);
-  EXPECT_TRUE(s.HasPath(kSettings));
+  f.Ext->setText("sh");
+  const QString told =
+      "No web address is set for the extension reference. Enter one that begins with "
+      "http:// or https:// as \"URL for online extension help\" in Tools > Settings, for "
+      "example https://fileinfo.com/extension/.";
+  f.WebHelpB->trigger();  // no address stored
+  for (const char* prefix : {"", "/usr/bin/", "file:///usr/bin/", "javascript:alert(1)//",
+                             "https://", "ftp://files.test/", "www.lookup.test/"}) {
+    HelpUrl(prefix);
+    f.ReferenceBtn->click();
+  }
+  EXPECT_EQ(m_boxes->Messages(), std::vector<QString>(8, told));
+  EXPECT_TRUE(m_opener->requests.empty());
 
   // A prefix stored as a number is the store's error; nothing is started.
+  AssocStore s;
+  s.SetRoot(RootKey::CurrentUser);
   ASSERT_TRUE(s.OpenPath(kSettings, false));
   s.PutDword("HelpURL", 7);
   EXPECT_THROW(
@@ -85,13 +102,16 @@ TEST_F(ToolsTest, WithoutAPrefixTheReferenceMakesTheSettingsKeyAndOpensTheBareEx
         }
       },
       ERegistryException);
-  EXPECT_EQ(m_opener->requests.size(), 1u);
+  EXPECT_TRUE(m_opener->requests.empty());
 }
 
 TEST_F(ToolsTest, TheRegistryEditorStartsWithoutArgumentsAfterABackup) {
   TForm1& f = Form();
+  AssocStore s;
+  s.SetRoot(RootKey::ClassesRoot);
+  ASSERT_TRUE(s.CreatePath("\\.txt"));
   f.Ext->setText("txt");
-  f.BUExt();  // a backup starts the same launcher with arguments
+  ASSERT_TRUE(f.BUExt());  // a backup starts the same launcher with arguments
   ASSERT_TRUE(Last().startsWith("Regedit.exe | /e "));
   f.RegistryBtn->click();
   EXPECT_EQ(Last(), "Regedit.exe");
@@ -101,22 +121,52 @@ TEST_F(ToolsTest, TheRegistryEditorStartsWithoutArgumentsAfterABackup) {
   EXPECT_EQ(m_opener->log->back(), "wait 3");
 }
 
-TEST_F(ToolsTest, TheHelpCommandsOpenTheFileBesideTheProgramAndTheOnlineCopy) {
+// The compiled help only where the desktop can open it, else the same help as web pages;
+// both found from the program's folder, not the current one.
+TEST_F(ToolsTest, LocalHelpOpensTheCompiledFileOnlyWhereTheDesktopHasAViewer) {
   TForm1& f = Form();
+  const QString dir = QCoreApplication::applicationDirPath();
+  const QString html = QDir::cleanPath(dir + "/../share/doc/kestrova/html/index.html");
+  const QString chm = dir + "/zor20.chm";
+  const bool chmThere = QFileInfo::exists(chm);
+  if (!chmThere) WriteFile(chm.toStdString(), "ITSF");
+  bool viewer = false;
+  f.HasChmViewer = [&viewer] { return viewer; };
   TempDir elsewhere;
   const QString before = QDir::currentPath();
   QDir::setCurrent(QString::fromStdString(elsewhere.Path()));
   f.Help2->trigger();
+  EXPECT_EQ(Last(), html);
+  viewer = true;
+  f.Help2->trigger();
+  EXPECT_EQ(Last(), chm);
+  // A viewer without the compiled file: the web pages again.
+  if (!chmThere) {
+    QFile::remove(chm);
+    f.Help2->trigger();
+    EXPECT_EQ(Last(), html);
+  }
   QDir::setCurrent(before);
-  EXPECT_EQ(Last(), QCoreApplication::applicationDirPath() + "/zor20.chm");
+  EXPECT_TRUE(m_boxes->Messages().empty());
+}
 
+TEST_F(ToolsTest, OnlineHelpOpensTheAddressFromSettingsOrSaysHowToSetIt) {
+  TForm1& f = Form();
   f.HelpontheWeb1->trigger();
-  const QUrl online(Last());
-  EXPECT_TRUE(online.isValid());
-  EXPECT_EQ(online.scheme(), "https");
-  EXPECT_FALSE(online.host().isEmpty());
-  EXPECT_EQ(online.path(), "/docs/zor20.chm");
-  EXPECT_EQ(m_opener->requests.size(), 2u);
+  AssocStore s;
+  s.SetRoot(RootKey::CurrentUser);
+  ASSERT_TRUE(s.OpenPath(kSettings, true));
+  s.PutText("OnlineHelpURL", "quorbel.example/docs");
+  f.HelpontheWeb1->trigger();
+  EXPECT_EQ(m_boxes->Messages(),
+            std::vector<QString>(
+                2, "No web address is set for the online help. Enter one that begins with "
+                   "http:// or https:// as \"Address of the online help\" in Tools > Settings. "
+                   "The help that came with Kestrova opens from Help > Kestrova Help."));
+  EXPECT_TRUE(m_opener->requests.empty());
+  s.PutText("OnlineHelpURL", "https://help.test/kestrova/");
+  f.HelpontheWeb1->trigger();
+  EXPECT_EQ(Last(), "https://help.test/kestrova/");
 }
 
 // The user's help: every page of docs/help, as plain text.

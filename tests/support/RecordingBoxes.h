@@ -12,7 +12,7 @@ namespace kestrova::test {
 class RecordingBoxes : public Boxes {
  public:
   struct Shown {
-    QString kind;  // "message", "confirm", "prompt", "open"
+    QString kind;  // "message", "confirm", "prompt", "open", "save"
     QString caption;
     QString text;
     Icon icon = Icon::None;
@@ -40,6 +40,12 @@ class RecordingBoxes : public Boxes {
     return Next(openAnswers);
   }
 
+  QString SaveFile(QWidget*, const SaveFileRequest& request) override {
+    shown.push_back({"save", request.title, request.initialPath, Icon::None});
+    lastSaveRequest = request;
+    return Next(saveAnswers);
+  }
+
   // The texts of the message boxes shown, in order.
   std::vector<QString> Messages() const {
     std::vector<QString> texts;
@@ -53,8 +59,10 @@ class RecordingBoxes : public Boxes {
   std::deque<bool> confirmAnswers;
   std::deque<QString> promptAnswers;
   std::deque<QString> openAnswers;
+  std::deque<QString> saveAnswers;
   int lastPromptMaxLength = 0;
   OpenFileRequest lastOpenRequest;
+  SaveFileRequest lastSaveRequest;
 
  private:
   static QString Next(std::deque<QString>& answers) {

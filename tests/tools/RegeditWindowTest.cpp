@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -11,6 +12,7 @@
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
+#include <cstdlib>
 #include <sstream>
 
 #include "platform/SqliteStore.h"
@@ -459,6 +461,35 @@ TEST_F(RegeditWindowTest, ExportWritesTheSelectedKeyAsTheCommandLineDoes) {
   ASSERT_EQ(m_boxes->Messages().size(), 1u);
   EXPECT_TRUE(m_boxes->Messages()[0].startsWith("cannot write"))
       << m_boxes->Messages()[0].toStdString();
+
+  // The menu command asks for the file through the boxes; cancelling writes nothing.
+  m_boxes->saveAnswers = {QString::fromStdString(dir.File("menu.reg"))};
+  w.ExportAction->trigger();
+  EXPECT_EQ(m_boxes->lastSaveRequest.initialPath, QDir::home().filePath(".txt.reg"));
+  EXPECT_EQ(m_boxes->lastSaveRequest.defaultSuffix, "reg");
+  EXPECT_EQ(test::ReadFile(dir.File("menu.reg")), test::ReadFile(dir.File("line.reg")));
+  w.ExportAction->trigger();
+  EXPECT_EQ(m_boxes->shown.back().kind, "save");
+  EXPECT_EQ(m_boxes->Messages().size(), 1u);
+}
+
+// A store that cannot be written is browsed whole, and the status bar says it is read-only.
+TEST_F(RegeditWindowTest, AReadOnlyStoreIsShownWithANote) {
+  Text(".txt", "", "txtfile");
+  EXPECT_FALSE(Window().ReadOnlyNote->isVisibleTo(&Window()));
+  m_window.reset();
+  setenv("KESTROVA_STORE_READONLY", "1", 1);
+  auto readOnly = OpenSqliteStore(m_store.Path());
+  unsetenv("KESTROVA_STORE_READONLY");
+  ASSERT_FALSE(readOnly->Writable());
+  m_engine = readOnly;
+  RegeditWindow& w = Window();
+  EXPECT_TRUE(w.ReadOnlyNote->isVisibleTo(&w));
+  EXPECT_EQ(w.ReadOnlyNote->text(), "The store is read-only.");
+  Select("HKEY_CLASSES_ROOT\\.txt");
+  ASSERT_EQ(w.ValueList->topLevelItemCount(), 1);
+  EXPECT_EQ(w.ValueList->topLevelItem(0)->text(2), "txtfile");
+  EXPECT_TRUE(m_boxes->Messages().empty());
 }
 
 }  // namespace
