@@ -90,8 +90,11 @@ class RegistryEngine {
   virtual ~RegistryEngine() = default;
 
   virtual const std::string& Location() const = 0;
-  // False when the store cannot be written: every write then throws StoreError.
+  // False when the store cannot be written: every write then throws StoreError (kind
+  // ReadOnly), while everything still reads.
   virtual bool Writable() const = 0;
+  // Why the store cannot be written, in words for a status bar; empty when it can.
+  virtual std::string ReadOnlyReason() const { return Writable() ? std::string() : "it is read-only"; }
 
   virtual KeyRef Root(RootKey root) = 0;
   virtual std::optional<KeyRef> FindChild(KeyRef parent, std::string_view name) = 0;
