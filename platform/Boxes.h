@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <memory>
 
+class QFileDialog;
 class QWidget;
 
 namespace kestrova {
@@ -20,6 +21,13 @@ class Boxes {
     QStringList filters;  // "Executables (*.exe)", ...
   };
 
+  struct SaveFileRequest {
+    QString title;
+    QString defaultSuffix;  // added to a typed name without one
+    QString initialPath;    // folder, or folder and proposed file name
+    QStringList filters;
+  };
+
   virtual ~Boxes() = default;
 
   // A message with one OK button.
@@ -31,7 +39,19 @@ class Boxes {
                          const QString& text, int maxLength) = 0;
   // The chosen file's path, or the empty text when cancelled.
   virtual QString OpenFile(QWidget* parent, const OpenFileRequest& request) = 0;
+  // The path chosen to save to, or the empty text when cancelled. Boxes that do not
+  // answer it cancel, so that no test ever waits on a dialog.
+  virtual QString SaveFile(QWidget* parent, const SaveFileRequest& request);
 };
+
+// Every file dialog of the program and of kestrova-regedit comes from here: Qt's own
+// dialog (a desktop's in-process dialog reads files to guess their types) with an icon
+// provider that goes by file names alone. So listing the folder that holds the store never
+// opens the store's files, which would drop this process's locks on them. The directory
+// is set only after the provider is in place.
+std::unique_ptr<QFileDialog> MakeFileDialog(QWidget* parent, const QString& caption,
+                                            const QString& directory = QString(),
+                                            const QStringList& filters = QStringList());
 
 // The one place that picks: the desktop's boxes unless tests installed theirs.
 void SetBoxes(std::shared_ptr<Boxes> boxes);
