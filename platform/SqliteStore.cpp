@@ -926,7 +926,7 @@ class SqliteEngine final : public RegistryEngine {
         ThrowOpen("The store " + Quoted(m_path) + " cannot be reached: " + ReasonOfErrno(e2) + ".", KindOfErrno(e2));
       }
     }
-    if (!S_ISREG(st.st_mode)) ThrowOpen("The store " + Quoted(m_path) + " is not a file.", StoreErrorKind::Damaged);
+    if (!S_ISREG(st.st_mode)) ThrowOpen("The store " + Quoted(m_path) + " is not a file.", StoreErrorKind::Other);
 
     Probe probe = ProbeStore(m_path, st.st_size);
     if (probe.kind == Probe::Kind::Empty) {
