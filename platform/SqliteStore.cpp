@@ -994,6 +994,9 @@ class SqliteEngine final : public RegistryEngine {
       schema = found->schema;
       if (!readOnly && schema < kFoldByCodeUnit) schema = Refold();
       m_fold = schema >= kFoldByCodeUnit ? &FoldName : &FoldByCodePoint;
+      // The log kept by a closing last connection is emptied, so that no stale log can
+      // meet a store file restored or replaced later.
+      if (!readOnly) ExecSql("PRAGMA journal_size_limit=0");
       ExecSql("PRAGMA synchronous=NORMAL");
       ExecSql("PRAGMA temp_store=MEMORY");
       // Reads come straight from the mapped file instead of a system call per page.
