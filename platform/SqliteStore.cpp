@@ -962,16 +962,23 @@ class SqliteEngine final : public RegistryEngine {
       }
     }
     if (!m_writable) {
-      OpenConnection(true, probe.schema);
       m_readOnlyReason = reason;
+      try {
+        OpenConnection(true, probe.schema);
+      } catch (const StoreOpenError& e) {
+        // The first reader must grow the -shm, which a full disk refuses. With nothing
+        // waiting in the log, the file alone holds the whole store and is read as it lies.
+        if (e.Kind() != StoreErrorKind::Full || SizeOf(m_path + "-wal") != 0) throw;
+        OpenConnection(true, probe.schema, true);
+      }
     }
   }
 
-  void OpenConnection(bool readOnly, int64_t schema) {
+  void OpenConnection(bool readOnly, int64_t schema, bool asItLies = false) {
     // A read-only folder cannot take the -shm a read-only connection needs; with no log
     // beside the store nobody can be writing it, and the file is read as it lies.
-    const bool immutable = readOnly && ::access(FolderOf(m_path).c_str(), W_OK) != 0 &&
-                           !Exists(m_path + "-shm") && SizeOf(m_path + "-wal") == 0;
+    const bool immutable = asItLies || (readOnly && ::access(FolderOf(m_path).c_str(), W_OK) != 0 &&
+                                        !Exists(m_path + "-shm") && SizeOf(m_path + "-wal") == 0);
     const std::string name = immutable ? UriOf(m_path, "immutable=1") : m_path;
     const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX |
                       (immutable ? SQLITE_OPEN_URI : 0);

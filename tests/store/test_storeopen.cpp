@@ -85,6 +85,27 @@ int AsNobody(const std::function<int()>& body) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Runs `body` in a child process whose files may not grow: a file-size limit stands in
+// for a full disk.
+int WithFullDisk(const std::function<int()>& body) {
+  const pid_t child = fork();
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    limit.rlim_cur = limit.rlim_max = 1024;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    int status = 91;
+    try {
+      status = body();
+    } catch (...) {
+    }
+    _exit(status);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 // 0: opened read-only and read the data; 1 + kind when the open failed; 80s: other.
 int ReadOnlyReadsAs(const std::string& path) {
   try {
@@ -173,6 +194,8 @@ TEST(StoreOpen, FailuresSayWhatHappenedAndReadWhereReadingIsPossible) {
             1 + static_cast<int>(StoreErrorKind::Permission));
   EXPECT_FALSE(fs::exists(folder + "/other.db"));
   chmod(folder.c_str(), 0777);
+  // A full disk: the store cannot even take its shared-memory index, and still reads.
+  EXPECT_EQ(WithFullDisk([&] { return ReadOnlyReadsAs(path); }), 0);
 
   // Really damaged: only then "damaged".
   std::string bytes = ReadFile(path);
