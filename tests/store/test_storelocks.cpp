@@ -15,6 +15,7 @@
 #include <cstdlib>
 
 #include "platform/Boxes.h"
+#include "platform/IconPickerDesktop.h"
 #include "platform/IconSourceDesktop.h"
 #include "platform/SqliteStore.h"
 #include "store/AssocLayout.h"
@@ -86,6 +87,10 @@ TEST(StoreLocks, LookingAtTheStoresFilesKeepsItsLocksAndABackupTakesNothing) {
     icons->icon(info);
     EXPECT_FALSE(source->Extract(file, 0)) << file;
     EXPECT_EQ(source->Count(file), 0) << file;
+    IconPickerDialog picker;
+    picker.SetChoice(file, 0);
+    EXPECT_EQ(picker.IconList->count(), 0);
+    EXPECT_TRUE(picker.Note->text().contains("association store")) << picker.Note->text().toStdString();
   }
   EXPECT_TRUE(HoldsSharedLock(path)) << "a file of the store was opened and closed outside SQLite";
 
