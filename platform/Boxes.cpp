@@ -57,8 +57,9 @@ class NameOnlyIconProvider final : public QFileIconProvider {
   QMimeType ByName(const QFileInfo& info) const {
     // Globs only: no stat, no open.
     const QList<QMimeType> candidates = m_mimes.mimeTypesForFileName(info.fileName());
-    return candidates.isEmpty() ? m_mimes.mimeTypeForName(QStringLiteral("application/octet-stream"))
-                                : candidates.front();
+    return candidates.isEmpty()
+               ? m_mimes.mimeTypeForName(QStringLiteral("application/octet-stream"))
+               : candidates.front();
   }
 
   QMimeDatabase m_mimes;
@@ -117,8 +118,8 @@ class DesktopBoxes final : public Boxes {
   QString SaveFile(QWidget* parent, const SaveFileRequest& request) override {
     const QFileInfo initial(request.initialPath);
     const bool isFolder = request.initialPath.isEmpty() || initial.isDir();
-    const auto dialog = MakeFileDialog(parent, request.title,
-                                       isFolder ? request.initialPath : initial.path(), request.filters);
+    const auto dialog = MakeFileDialog(
+        parent, request.title, isFolder ? request.initialPath : initial.path(), request.filters);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setDefaultSuffix(request.defaultSuffix);
     if (!isFolder) dialog->selectFile(initial.fileName());

@@ -1,5 +1,6 @@
 #pragma once
-// Boxes: message boxes, the confirmation box, the text prompt and the open-file dialog behind one seam.
+// Boxes: message boxes, the confirmation box, the text prompt and the open-file dialog behind one
+// seam.
 
 #include <QString>
 #include <QStringList>

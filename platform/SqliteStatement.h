@@ -75,7 +75,8 @@ class Run {
   std::string ColBlob(int c) const {
     const void* p = sqlite3_column_blob(m_stmt, c);
     const int n = sqlite3_column_bytes(m_stmt, c);
-    return p ? std::string(static_cast<const char*>(p), static_cast<std::size_t>(n)) : std::string();
+    return p ? std::string(static_cast<const char*>(p), static_cast<std::size_t>(n))
+             : std::string();
   }
 
  private:

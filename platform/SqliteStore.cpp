@@ -51,9 +51,12 @@ struct FrameKey {
   int64_t id;
 };
 constexpr FrameKey kFrame[] = {
-    {0, "HKEY_LOCAL_MACHINE", kLocalMachineId}, {0, "HKEY_CURRENT_USER", kCurrentUserId},
-    {0, "HKEY_USERS", kUsersId},                {0, "HKEY_CURRENT_CONFIG", kCurrentConfigId},
-    {kLocalMachineId, "SOFTWARE", 5},           {5, "Classes", kClassesRootId},
+    {0, "HKEY_LOCAL_MACHINE", kLocalMachineId},
+    {0, "HKEY_CURRENT_USER", kCurrentUserId},
+    {0, "HKEY_USERS", kUsersId},
+    {0, "HKEY_CURRENT_CONFIG", kCurrentConfigId},
+    {kLocalMachineId, "SOFTWARE", 5},
+    {5, "Classes", kClassesRootId},
 };
 
 const char* const kTables = R"sql(
@@ -230,7 +233,8 @@ std::optional<std::string> WhyAWriteFailed(const std::string& file) {
     return ReasonOfErrno(ENOSPC);
   }
   rlimit limit{};
-  if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) return ReasonOfErrno(EFBIG);
+  if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+    return ReasonOfErrno(EFBIG);
   return std::nullopt;
 }
 
@@ -281,7 +285,9 @@ class Connection {
     return rc;
   }
   sqlite3* get() const { return m_db; }
-  int Exec(const std::string& sql) { return sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, nullptr); }
+  int Exec(const std::string& sql) {
+    return sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, nullptr);
+  }
 
  private:
   sqlite3* m_db = nullptr;
@@ -299,16 +305,18 @@ struct Probe {
 }
 
 [[noreturn]] void NotAStore(const std::string& path) {
-  ThrowOpen("The file " + Quoted(path) + " is damaged or is not a Kestrova store; it was left as it is.",
-            StoreErrorKind::Damaged);
+  ThrowOpen(
+      "The file " + Quoted(path) + " is damaged or is not a Kestrova store; it was left as it is.",
+      StoreErrorKind::Damaged);
 }
 
 // Reads the format and schema from a connection that may be immutable or read-only;
 // nullopt when the file holds no tables at all.
 std::optional<Probe> ReadFormat(sqlite3* db, const std::string& path) {
   sqlite3_stmt* stmt = nullptr;
-  int rc = sqlite3_prepare_v2(db, "SELECT count(*), count(*) FILTER (WHERE name='kestrova_meta') FROM sqlite_schema",
-                              -1, &stmt, nullptr);
+  int rc = sqlite3_prepare_v2(
+      db, "SELECT count(*), count(*) FILTER (WHERE name='kestrova_meta') FROM sqlite_schema", -1,
+      &stmt, nullptr);
   int64_t tables = 0, meta = 0;
   if (rc == SQLITE_OK && (rc = sqlite3_step(stmt)) == SQLITE_ROW) {
     tables = sqlite3_column_int64(stmt, 0);
@@ -325,8 +333,10 @@ std::optional<Probe> ReadFormat(sqlite3* db, const std::string& path) {
   if (meta == 0) NotAStore(path);
   std::string format;
   Probe probe;
-  rc = sqlite3_prepare_v2(db, "SELECT (SELECT value FROM kestrova_meta WHERE name='format'), "
-                          "(SELECT value FROM kestrova_meta WHERE name='schema')", -1, &stmt, nullptr);
+  rc = sqlite3_prepare_v2(db,
+                          "SELECT (SELECT value FROM kestrova_meta WHERE name='format'), "
+                          "(SELECT value FROM kestrova_meta WHERE name='schema')",
+                          -1, &stmt, nullptr);
   if (rc == SQLITE_OK && (rc = sqlite3_step(stmt)) == SQLITE_ROW) {
     const unsigned char* t = sqlite3_column_text(stmt, 0);
     format = t ? reinterpret_cast<const char*>(t) : "";
@@ -336,7 +346,8 @@ std::optional<Probe> ReadFormat(sqlite3* db, const std::string& path) {
   sqlite3_finalize(stmt);
   if (rc != SQLITE_OK || format != kFormatTag) NotAStore(path);
   if (probe.schema > kSchemaVersion) {
-    ThrowOpen("The store " + Quoted(path) + " was made by a newer version of Kestrova.", StoreErrorKind::Other);
+    ThrowOpen("The store " + Quoted(path) + " was made by a newer version of Kestrova.",
+              StoreErrorKind::Other);
   }
   return probe;
 }
@@ -389,8 +400,8 @@ void CreateStore(const std::string& path, const struct stat* replacing) {
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     if (ec) {
-      ThrowOpen("The folder " + Quoted(folder) + " of the store could not be created: " +
-                    ReasonOfErrno(ec.value()) + ".",
+      ThrowOpen("The folder " + Quoted(folder) +
+                    " of the store could not be created: " + ReasonOfErrno(ec.value()) + ".",
                 KindOfErrno(ec.value()));
     }
   }
@@ -399,7 +410,8 @@ void CreateStore(const std::string& path, const struct stat* replacing) {
   const int fd = ::mkstemp(temp.data());
   if (fd < 0) {
     const int e = errno;
-    ThrowOpen("The store " + Quoted(path) + " could not be created in its folder: " + ReasonOfErrno(e) + ".",
+    ThrowOpen("The store " + Quoted(path) +
+                  " could not be created in its folder: " + ReasonOfErrno(e) + ".",
               KindOfErrno(e));
   }
   ::close(fd);
@@ -416,7 +428,8 @@ void CreateStore(const std::string& path, const struct stat* replacing) {
     step(kTables);
     if (rc == SQLITE_OK) {
       try {
-        Statement ins(c.get(), "INSERT INTO keys(parent, fold, name, id) VALUES (?1, ?2, ?3, ?4)", 0);
+        Statement ins(c.get(), "INSERT INTO keys(parent, fold, name, id) VALUES (?1, ?2, ?3, ?4)",
+                      0);
         for (const FrameKey& k : kFrame) {
           const std::string fold = FoldName(k.name);
           Run q(ins);
@@ -428,8 +441,8 @@ void CreateStore(const std::string& path, const struct stat* replacing) {
         rc = e.Code();
       }
     }
-    step("INSERT INTO kestrova_meta VALUES ('format', '" + std::string(kFormatTag) + "'), ('schema', " +
-         std::to_string(kSchemaVersion) + ")");
+    step("INSERT INTO kestrova_meta VALUES ('format', '" + std::string(kFormatTag) +
+         "'), ('schema', " + std::to_string(kSchemaVersion) + ")");
     step("COMMIT");
     // The header says WAL from the start; the tables stay in the main file, where a check
     // of the format reads them without touching any log.
@@ -438,7 +451,8 @@ void CreateStore(const std::string& path, const struct stat* replacing) {
   }
   if (!failure.reason.empty()) {
     RemoveTemp(temp);
-    ThrowOpen("The store " + Quoted(path) + " could not be created: " + failure.reason + ".", failure.kind);
+    ThrowOpen("The store " + Quoted(path) + " could not be created: " + failure.reason + ".",
+              failure.kind);
   }
   ::unlink((temp + "-wal").c_str());
   ::unlink((temp + "-shm").c_str());
@@ -460,7 +474,8 @@ void CreateStore(const std::string& path, const struct stat* replacing) {
   const int e = errno;
   ::unlink(temp.c_str());
   if (moved != 0 && e != EEXIST) {
-    ThrowOpen("The store " + Quoted(path) + " could not be created: " + ReasonOfErrno(e) + ".", KindOfErrno(e));
+    ThrowOpen("The store " + Quoted(path) + " could not be created: " + ReasonOfErrno(e) + ".",
+              KindOfErrno(e));
   }
   // EEXIST: another program created the store meanwhile, and that one is used.
   SyncPath(folder, O_RDONLY | O_DIRECTORY);
@@ -472,7 +487,8 @@ bool LogFilesWritable(const std::string& path, std::string& reason) {
   const std::string folder = FolderOf(path);
   if (::access(folder.c_str(), W_OK | X_OK) == 0) return true;
   const int e = errno;
-  if (::access((path + "-wal").c_str(), W_OK) == 0 && ::access((path + "-shm").c_str(), W_OK) == 0) return true;
+  if (::access((path + "-wal").c_str(), W_OK) == 0 && ::access((path + "-shm").c_str(), W_OK) == 0)
+    return true;
   reason = "its folder " + Quoted(folder) + " cannot be written (" + ReasonOfErrno(e) + ")";
   return false;
 }
@@ -533,13 +549,14 @@ class SqliteEngine final : public RegistryEngine {
     RequireWritable();
     if (!IsValidKeyName(name)) {
       throw StoreError("The key name \"" + Shown(name) +
-                           "\" is not valid: a key name has 1 to 255 characters, no backslash and no line break.",
+                           "\" is not valid: a key name has 1 to 255 characters, no backslash and "
+                           "no line break.",
                        StoreErrorKind::Limit);
     }
     RequireText(name, "The key name \"" + Shown(name) + "\"");
     if (parent.depth + 1 > kMaxKeyDepth) {
-      throw StoreError("The key \"" + Shown(name) + "\" would lie deeper than " + std::to_string(kMaxKeyDepth) +
-                           " levels.",
+      throw StoreError("The key \"" + Shown(name) + "\" would lie deeper than " +
+                           std::to_string(kMaxKeyDepth) + " levels.",
                        StoreErrorKind::Limit);
     }
     const std::string fold = m_fold(name);
@@ -558,7 +575,8 @@ class SqliteEngine final : public RegistryEngine {
     }
     // Nothing inserted: the key exists already, or its parent is gone.
     if (auto found = Find(parent, name)) return *found;
-    throw StoreError("The key \"" + Shown(name) + "\" could not be created: its parent key was deleted meanwhile.",
+    throw StoreError("The key \"" + Shown(name) +
+                         "\" could not be created: its parent key was deleted meanwhile.",
                      StoreErrorKind::Gone);
   }
 
@@ -603,7 +621,8 @@ class SqliteEngine final : public RegistryEngine {
     if (!child) return false;
     if (child->id <= kLastFrameId) {
       // The trees and the classes root are the store's frame, not data.
-      throw StoreError("The key \"" + Shown(name) + "\" is a root of the store.", StoreErrorKind::Limit);
+      throw StoreError("The key \"" + Shown(name) + "\" is a root of the store.",
+                       StoreErrorKind::Limit);
     }
     m_liveKey = 0;
     Exec(S(kClearDoomed));
@@ -681,7 +700,8 @@ class SqliteEngine final : public RegistryEngine {
     RequireText(name, "The value name \"" + Shown(name) + "\"");
     if (IsTextType(type)) RequireText(data, "The data of the value \"" + Shown(name) + "\"");
     if (RegistryDataSize(type, data) > kMaxValueData) {
-      throw StoreError("The data of the value \"" + Shown(name) + "\" is larger than 1 MiB.", StoreErrorKind::Limit);
+      throw StoreError("The data of the value \"" + Shown(name) + "\" is larger than 1 MiB.",
+                       StoreErrorKind::Limit);
     }
     const std::string fold = m_fold(name);
     // Inside a write transaction a key seen alive stays alive unless this connection
@@ -692,7 +712,8 @@ class SqliteEngine final : public RegistryEngine {
     const int rc = q.Step();
     if (rc != SQLITE_DONE) ThrowError(rc);
     if (sqlite3_changes(m_db) == 0) {
-      throw StoreError("The key of the value \"" + Shown(name) + "\" was deleted meanwhile.", StoreErrorKind::Gone);
+      throw StoreError("The key of the value \"" + Shown(name) + "\" was deleted meanwhile.",
+                       StoreErrorKind::Gone);
     }
     if (m_depth > 0) m_liveKey = key.id;
   }
@@ -711,7 +732,8 @@ class SqliteEngine final : public RegistryEngine {
   void Begin(bool write) override {
     EndImplicitRead();
     if (m_depth == 0) {
-      const int rc = sqlite3_exec(m_db, write ? "BEGIN IMMEDIATE" : "BEGIN", nullptr, nullptr, nullptr);
+      const int rc =
+          sqlite3_exec(m_db, write ? "BEGIN IMMEDIATE" : "BEGIN", nullptr, nullptr, nullptr);
       if (rc != SQLITE_OK) ThrowError(rc);
     } else {
       const std::string sql = "SAVEPOINT s" + std::to_string(m_depth);
@@ -727,7 +749,8 @@ class SqliteEngine final : public RegistryEngine {
     if (sqlite3_get_autocommit(m_db)) {
       // SQLite already rolled the whole transaction back after an error (a full disk).
       m_depth = 0;
-      throw StoreError("The change to the store " + Quoted(m_path) + " was rolled back; nothing was written.");
+      throw StoreError("The change to the store " + Quoted(m_path) +
+                       " was rolled back; nothing was written.");
     }
     --m_depth;
     const std::string sql = m_depth == 0 ? "COMMIT" : "RELEASE s" + std::to_string(m_depth);
@@ -800,7 +823,8 @@ class SqliteEngine final : public RegistryEngine {
         // whose keys loop back on themselves.
         return "INSERT INTO temp.doomed(id, depth) "
                "WITH RECURSIVE sub(id, depth) AS (SELECT ?1, ?2 UNION "
-               "SELECT k.id, sub.depth + 1 FROM keys k JOIN sub ON k.parent=sub.id WHERE sub.depth <= ?3) "
+               "SELECT k.id, sub.depth + 1 FROM keys k JOIN sub ON k.parent=sub.id WHERE sub.depth "
+               "<= ?3) "
                "SELECT id, max(depth) FROM sub GROUP BY id";
       case kDoomedLoops:
         return "SELECT EXISTS(SELECT 1 FROM temp.doomed WHERE depth > ?1 OR id <= ?2)";
@@ -893,10 +917,12 @@ class SqliteEngine final : public RegistryEngine {
     const Failure f = FailureOf(m_db, rc);
     switch (f.kind) {
       case StoreErrorKind::Full:
-        throw StoreError("The store " + Quoted(m_path) + " could not be written: " + f.reason + ".", f.kind);
+        throw StoreError("The store " + Quoted(m_path) + " could not be written: " + f.reason + ".",
+                         f.kind);
       case StoreErrorKind::ReadOnly:
       case StoreErrorKind::Permission:
-        throw StoreError("The store " + Quoted(m_path) + " cannot be written: " + f.reason + ".", f.kind);
+        throw StoreError("The store " + Quoted(m_path) + " cannot be written: " + f.reason + ".",
+                         f.kind);
       case StoreErrorKind::Busy:
         throw StoreError("The store " + Quoted(m_path) + " is busy: " + f.reason + ".", f.kind);
       case StoreErrorKind::Damaged:
@@ -912,7 +938,8 @@ class SqliteEngine final : public RegistryEngine {
     if (::stat(m_path.c_str(), &st) != 0) {
       const int e = errno;
       if (e != ENOENT) {
-        ThrowOpen("The store " + Quoted(m_path) + " cannot be reached: " + ReasonOfErrno(e) + ".", KindOfErrno(e));
+        ThrowOpen("The store " + Quoted(m_path) + " cannot be reached: " + ReasonOfErrno(e) + ".",
+                  KindOfErrno(e));
       }
       if (requested) {
         // Read-only means nothing is made: no store and no folder.
@@ -923,20 +950,24 @@ class SqliteEngine final : public RegistryEngine {
       CreateStore(m_path, nullptr);
       if (::stat(m_path.c_str(), &st) != 0) {
         const int e2 = errno;
-        ThrowOpen("The store " + Quoted(m_path) + " cannot be reached: " + ReasonOfErrno(e2) + ".", KindOfErrno(e2));
+        ThrowOpen("The store " + Quoted(m_path) + " cannot be reached: " + ReasonOfErrno(e2) + ".",
+                  KindOfErrno(e2));
       }
     }
-    if (!S_ISREG(st.st_mode)) ThrowOpen("The store " + Quoted(m_path) + " is not a file.", StoreErrorKind::Other);
+    if (!S_ISREG(st.st_mode))
+      ThrowOpen("The store " + Quoted(m_path) + " is not a file.", StoreErrorKind::Other);
 
     Probe probe = ProbeStore(m_path, st.st_size);
     if (probe.kind == Probe::Kind::Empty) {
       std::string why;
       if (requested || ::access(m_path.c_str(), W_OK) != 0 || !LogFilesWritable(m_path, why)) {
-        ThrowOpen("The store " + Quoted(m_path) + " was never completely created and cannot be written here.",
+        ThrowOpen("The store " + Quoted(m_path) +
+                      " was never completely created and cannot be written here.",
                   StoreErrorKind::ReadOnly);
       }
       CreateStore(m_path, &st);
-      if (::stat(m_path.c_str(), &st) != 0) ThrowOpen("The store " + Quoted(m_path) + " vanished.", StoreErrorKind::Other);
+      if (::stat(m_path.c_str(), &st) != 0)
+        ThrowOpen("The store " + Quoted(m_path) + " vanished.", StoreErrorKind::Other);
       probe = ProbeStore(m_path, st.st_size);
       if (probe.kind == Probe::Kind::Empty) NotAStore(m_path);
     }
@@ -955,7 +986,9 @@ class SqliteEngine final : public RegistryEngine {
         m_writable = true;
       } catch (const StoreOpenError& e) {
         const StoreErrorKind k = e.Kind();
-        if (k != StoreErrorKind::Full && k != StoreErrorKind::ReadOnly && k != StoreErrorKind::Permission) throw;
+        if (k != StoreErrorKind::Full && k != StoreErrorKind::ReadOnly &&
+            k != StoreErrorKind::Permission)
+          throw;
         // What cannot be written may still be read.
         Close();
         reason = e.what();
@@ -980,8 +1013,8 @@ class SqliteEngine final : public RegistryEngine {
     const bool immutable = asItLies || (readOnly && ::access(FolderOf(m_path).c_str(), W_OK) != 0 &&
                                         !Exists(m_path + "-shm") && SizeOf(m_path + "-wal") == 0);
     const std::string name = immutable ? UriOf(m_path, "immutable=1") : m_path;
-    const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX |
-                      (immutable ? SQLITE_OPEN_URI : 0);
+    const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
+                      SQLITE_OPEN_NOMUTEX | (immutable ? SQLITE_OPEN_URI : 0);
     int rc = sqlite3_open_v2(name.c_str(), &m_db, flags, nullptr);
     if (rc != SQLITE_OK) Fail(rc, "could not be opened");
     try {
@@ -1009,13 +1042,15 @@ class SqliteEngine final : public RegistryEngine {
       // Reads come straight from the mapped file instead of a system call per page.
       ExecSql("PRAGMA mmap_size=1073741824");
       ExecSql("PRAGMA cache_size=-16384");
-      ExecSql("CREATE TEMP TABLE IF NOT EXISTS doomed(id INTEGER PRIMARY KEY, depth INTEGER NOT NULL)");
+      ExecSql(
+          "CREATE TEMP TABLE IF NOT EXISTS doomed(id INTEGER PRIMARY KEY, depth INTEGER NOT NULL)");
     } catch (const StoreOpenError&) {
       Close();
       throw;
     } catch (const StoreError& e) {
       Close();
-      throw StoreOpenError("The store " + Quoted(m_path) + " could not be opened: " + e.what(), e.Kind());
+      throw StoreOpenError("The store " + Quoted(m_path) + " could not be opened: " + e.what(),
+                           e.Kind());
     }
     m_stmts.resize(kStmtCount);
   }
@@ -1028,8 +1063,9 @@ class SqliteEngine final : public RegistryEngine {
   // Folds every name of a store of the first schema anew, in one transaction; returns the
   // schema the store has afterwards.
   int64_t Refold() {
-    int rc = sqlite3_create_function_v2(m_db, "kestrova_fold", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
-                                        &FoldFunction, nullptr, nullptr, nullptr);
+    int rc =
+        sqlite3_create_function_v2(m_db, "kestrova_fold", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+                                   nullptr, &FoldFunction, nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) ThrowError(rc);
     ExecSql("BEGIN IMMEDIATE");
     try {

@@ -37,7 +37,8 @@ bool HoldsSharedLock(const std::string& path) {
     lock.l_whence = SEEK_SET;
     lock.l_start = 0x40000002;  // SQLite's shared-lock range
     lock.l_len = 510;
-    const bool held = fd >= 0 && fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK && lock.l_pid == self;
+    const bool held =
+        fd >= 0 && fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK && lock.l_pid == self;
     _exit(held ? 0 : 1);
   }
   int status = 0;
@@ -90,7 +91,8 @@ TEST(StoreLocks, LookingAtTheStoresFilesKeepsItsLocksAndABackupTakesNothing) {
     IconPickerDialog picker;
     picker.SetChoice(file, 0);
     EXPECT_EQ(picker.IconList->count(), 0);
-    EXPECT_TRUE(picker.Note->text().contains("association store")) << picker.Note->text().toStdString();
+    EXPECT_TRUE(picker.Note->text().contains("association store"))
+        << picker.Note->text().toStdString();
   }
   EXPECT_TRUE(HoldsSharedLock(path)) << "a file of the store was opened and closed outside SQLite";
 
@@ -108,7 +110,8 @@ TEST(StoreLocks, LookingAtTheStoresFilesKeepsItsLocksAndABackupTakesNothing) {
   const Outcome seen = RunProgram(regedit, {"/e", QString::fromStdString(check), key});
   ASSERT_EQ(seen.status, 0) << seen.out.toStdString();
   EXPECT_NE(test::ReadFile(check).find("\"after\""), std::string::npos) << test::ReadFile(check);
-  const Outcome integrity = RunProgram(QStringLiteral(KESTROVA_INTEGRITY_CHECK_PATH), {QString::fromStdString(path)});
+  const Outcome integrity =
+      RunProgram(QStringLiteral(KESTROVA_INTEGRITY_CHECK_PATH), {QString::fromStdString(path)});
   EXPECT_EQ(integrity.status, 0);
   EXPECT_EQ(integrity.out.trimmed().toStdString(), "ok");
 }

@@ -184,10 +184,12 @@ TEST(StoreOpen, FailuresSayWhatHappenedAndReadWhereReadingIsPossible) {
   EXPECT_EQ(AsNobody([&] { return ReadOnlyReadsAs(path); }), 0);
   // No permission to read the file, or to reach the folder: said so, never "damaged".
   chmod(path.c_str(), 0600);
-  EXPECT_EQ(AsNobody([&] { return ReadOnlyReadsAs(path); }), 1 + static_cast<int>(StoreErrorKind::Permission));
+  EXPECT_EQ(AsNobody([&] { return ReadOnlyReadsAs(path); }),
+            1 + static_cast<int>(StoreErrorKind::Permission));
   chmod(path.c_str(), 0666);
   chmod(folder.c_str(), 0700);
-  EXPECT_EQ(AsNobody([&] { return ReadOnlyReadsAs(path); }), 1 + static_cast<int>(StoreErrorKind::Permission));
+  EXPECT_EQ(AsNobody([&] { return ReadOnlyReadsAs(path); }),
+            1 + static_cast<int>(StoreErrorKind::Permission));
   // A missing store in a folder the user may not write.
   chmod(folder.c_str(), 0755);
   EXPECT_EQ(AsNobody([&] { return ReadOnlyReadsAs(folder + "/other.db"); }),
@@ -250,11 +252,12 @@ TEST(StoreOpen, AnotherProgramsDatabaseWithAPendingLogIsLeftByteForByte) {
   const std::string other = dir.File("songs.db");
   sqlite3* writer = nullptr;
   ASSERT_EQ(sqlite3_open(other.c_str(), &writer), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(writer,
-                         "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0; CREATE TABLE songs(t); "
-                         "INSERT INTO songs VALUES('a')",
-                         nullptr, nullptr, nullptr),
-            SQLITE_OK);
+  ASSERT_EQ(
+      sqlite3_exec(writer,
+                   "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0; CREATE TABLE songs(t); "
+                   "INSERT INTO songs VALUES('a')",
+                   nullptr, nullptr, nullptr),
+      SQLITE_OK);
   // The other program ends without a checkpoint: its log stays pending.
   const pid_t child = fork();
   if (child == 0) _exit(0);
@@ -289,9 +292,11 @@ TEST(StoreOpen, TheStoreHoldsValidUnicodeAndShowsOldDamageWithoutRewritingIt) {
   EXPECT_EQ(kindOf([&] { engine->CreateChild(root, cafe); }), StoreErrorKind::InvalidText);
   const KeyRef k = engine->CreateChild(root, "Caf\xc3\xa9");
   for (uint32_t type : {RegType::Sz, RegType::ExpandSz, RegType::MultiSz}) {
-    EXPECT_EQ(kindOf([&] { engine->SetValue(k, "v", type, cafe + '\0'); }), StoreErrorKind::InvalidText);
+    EXPECT_EQ(kindOf([&] { engine->SetValue(k, "v", type, cafe + '\0'); }),
+              StoreErrorKind::InvalidText);
   }
-  EXPECT_EQ(kindOf([&] { engine->SetValue(k, cafe, RegType::Dword, "1234"); }), StoreErrorKind::InvalidText);
+  EXPECT_EQ(kindOf([&] { engine->SetValue(k, cafe, RegType::Dword, "1234"); }),
+            StoreErrorKind::InvalidText);
   engine->SetValue(k, "bin", RegType::Binary, cafe);  // bytes, not text
   EXPECT_FALSE(engine->GetValue(k, "v"));
 
@@ -320,8 +325,9 @@ TEST(StoreOpen, TheStoreHoldsValidUnicodeAndShowsOldDamageWithoutRewritingIt) {
   std::string cjk;
   while (cjk.size() < 800 * 1024) cjk += "\xe4\xb8\xad";  // 800 KB of UTF-8, 546 KB of UTF-16
   EXPECT_NO_THROW(engine->SetValue(k, "cjk", RegType::Sz, cjk + '\0'));
-  EXPECT_EQ(kindOf([&] { engine->SetValue(k, "ascii", RegType::Sz, std::string(512 * 1024, 'a')); }),
-            StoreErrorKind::Limit);
+  EXPECT_EQ(
+      kindOf([&] { engine->SetValue(k, "ascii", RegType::Sz, std::string(512 * 1024, 'a')); }),
+      StoreErrorKind::Limit);
 }
 
 TEST(StoreOpen, NamesMatchByCodeUnitAsTheRegistryDoes) {
@@ -330,14 +336,19 @@ TEST(StoreOpen, NamesMatchByCodeUnitAsTheRegistryDoes) {
   const KeyRef root = engine->Root(RootKey::CurrentUser);
   // Pairs the registry keeps apart, and pairs it matches.
   const std::pair<const char*, const char*> apart[] = {
-      {"\xc4\xb1", "I"}, {"\xc4\xb1", "i"}, {"\xc5\xbf", "s"}, {"\xcf\x82", "\xcf\x83"}, {"\xc2\xb5", "\xce\xbc"},
+      {"\xc4\xb1", "I"},
+      {"\xc4\xb1", "i"},
+      {"\xc5\xbf", "s"},
+      {"\xcf\x82", "\xcf\x83"},
+      {"\xc2\xb5", "\xce\xbc"},
       {"\xf0\x90\x90\xa8", "\xf0\x90\x90\x80"},  // Deseret: outside the code units' mapping
   };
   for (const auto& [a, b] : apart) {
     const KeyRef ka = engine->CreateChild(root, a);
     EXPECT_NE(engine->CreateChild(root, b).id, ka.id) << a << " / " << b;
   }
-  const std::pair<const char*, const char*> same[] = {{"\xc3\xa9", "\xc3\x89"}, {"\xcf\x83", "\xce\xa3"}, {"i", "I"}};
+  const std::pair<const char*, const char*> same[] = {
+      {"\xc3\xa9", "\xc3\x89"}, {"\xcf\x83", "\xce\xa3"}, {"i", "I"}};
   for (const auto& [a, b] : same) {
     const KeyRef ka = engine->CreateChild(root, a);
     const auto kb = engine->FindChild(root, b);
@@ -348,7 +359,8 @@ TEST(StoreOpen, NamesMatchByCodeUnitAsTheRegistryDoes) {
   // Listed by UTF-16 code units: a supplementary character (surrogates D800..DFFF) before
   // U+FF21, where code point order would put it after.
   const KeyRef list = engine->CreateChild(root, "list");
-  for (const char* name : {"\xef\xbd\x81", "\xf0\x9f\x98\x80", "b", "_x", "A"}) engine->CreateChild(list, name);
+  for (const char* name : {"\xef\xbd\x81", "\xf0\x9f\x98\x80", "b", "_x", "A"})
+    engine->CreateChild(list, name);
   std::vector<std::string> names;
   engine->ListChildren(list, names);
   EXPECT_EQ(names, (std::vector<std::string>{"A", "b", "_x", "\xf0\x9f\x98\x80", "\xef\xbd\x81"}));
