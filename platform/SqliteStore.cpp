@@ -991,7 +991,10 @@ class SqliteEngine final : public RegistryEngine {
           throw;
         // What cannot be written may still be read.
         Close();
-        reason = e.what();
+        reason = !m_failure.empty()              ? m_failure
+                 : k == StoreErrorKind::Full     ? ReasonOfErrno(ENOSPC)
+                 : k == StoreErrorKind::ReadOnly ? ReasonOfErrno(EROFS)
+                                                 : ReasonOfErrno(EACCES);
       }
     }
     if (!m_writable) {
@@ -1057,6 +1060,7 @@ class SqliteEngine final : public RegistryEngine {
 
   [[noreturn]] void Fail(int rc, const char* what) {
     const Failure f = FailureOf(m_db, rc);
+    m_failure = f.reason;
     ThrowOpen("The store " + Quoted(m_path) + " " + what + ": " + f.reason + ".", f.kind);
   }
 
@@ -1098,6 +1102,8 @@ class SqliteEngine final : public RegistryEngine {
   sqlite3* m_db = nullptr;
   bool m_writable = false;
   std::string m_readOnlyReason;
+  // Why the last attempt to open failed, in a few words.
+  std::string m_failure;
   std::string (*m_fold)(std::string_view) = &FoldName;
   int m_depth = 0;
   // AssocStore objects alive on this connection; while there are any, their reads share
