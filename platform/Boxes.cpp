@@ -1,9 +1,13 @@
 #include "platform/Boxes.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileIconProvider>
+#include <QFileInfo>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeDatabase>
 #include <QPushButton>
 
 #include "platform/Seam.h"
@@ -27,14 +31,59 @@ QMessageBox::Icon ToQt(Boxes::Icon icon) {
   return QMessageBox::NoIcon;
 }
 
-QString DesktopSaveFile(QWidget* parent, const Boxes::SaveFileRequest& request);
+// Types and icons from the file's name only. Qt's own provider asks the MIME database in
+// its default mode, which opens and reads every file it cannot place by name.
+class NameOnlyIconProvider final : public QFileIconProvider {
+ public:
+  QIcon icon(IconType type) const override { return QFileIconProvider::icon(type); }
+
+  QIcon icon(const QFileInfo& info) const override {
+    if (info.isRoot()) return QFileIconProvider::icon(Drive);
+    if (info.isDir()) return QFileIconProvider::icon(Folder);
+    const QMimeType mime = ByName(info);
+    QIcon found = QIcon::fromTheme(mime.iconName());
+    if (found.isNull()) found = QIcon::fromTheme(mime.genericIconName());
+    return found.isNull() ? QFileIconProvider::icon(File) : found;
+  }
+
+  QString type(const QFileInfo& info) const override {
+    if (info.isRoot()) return QStringLiteral("Drive");
+    if (info.isDir()) return QStringLiteral("Folder");
+    const QMimeType mime = ByName(info);
+    return mime.comment().isEmpty() ? mime.name() : mime.comment();
+  }
+
+ private:
+  QMimeType ByName(const QFileInfo& info) const {
+    // Globs only: no stat, no open.
+    const QList<QMimeType> candidates = m_mimes.mimeTypesForFileName(info.fileName());
+    return candidates.isEmpty()
+               ? m_mimes.mimeTypeForName(QStringLiteral("application/octet-stream"))
+               : candidates.front();
+  }
+
+  QMimeDatabase m_mimes;
+};
+
+// The provider lives as long as its dialog: a base constructed before the dialog and
+// destroyed after it.
+struct IconProviderHolder {
+  NameOnlyIconProvider icons;
+};
+
+class StoreSafeFileDialog final : private IconProviderHolder, public QFileDialog {
+ public:
+  StoreSafeFileDialog(QWidget* parent, const QString& caption)
+      // No folder is listed until the provider is in place.
+      : QFileDialog(parent, caption, QStringLiteral("/nonexistent-kestrova-folder")) {
+    setOption(QFileDialog::DontUseNativeDialog, true);
+    setOption(QFileDialog::DontUseCustomDirectoryIcons, true);
+    setIconProvider(&icons);
+  }
+};
 
 class DesktopBoxes final : public Boxes {
  public:
-  QString SaveFile(QWidget* parent, const SaveFileRequest& request) override {
-    return DesktopSaveFile(parent, request);
-  }
-
   void Message(QWidget* parent, const QString& caption, const QString& text, Icon icon) override {
     QMessageBox box(ToQt(icon), caption, text, QMessageBox::Ok, parent);
     box.exec();
@@ -59,12 +108,23 @@ class DesktopBoxes final : public Boxes {
   }
 
   QString OpenFile(QWidget* parent, const OpenFileRequest& request) override {
-    QFileDialog dialog(parent, request.title, request.initialDir);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilters(request.filters);
-    dialog.setDefaultSuffix(request.defaultSuffix);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
-    return dialog.selectedFiles().front();
+    const auto dialog = MakeFileDialog(parent, request.title, request.initialDir, request.filters);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setDefaultSuffix(request.defaultSuffix);
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return {};
+    return dialog->selectedFiles().front();
+  }
+
+  QString SaveFile(QWidget* parent, const SaveFileRequest& request) override {
+    const QFileInfo initial(request.initialPath);
+    const bool isFolder = request.initialPath.isEmpty() || initial.isDir();
+    const auto dialog = MakeFileDialog(
+        parent, request.title, isFolder ? request.initialPath : initial.path(), request.filters);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setDefaultSuffix(request.defaultSuffix);
+    if (!isFolder) dialog->selectFile(initial.fileName());
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return {};
+    return dialog->selectedFiles().front();
   }
 };
 
@@ -96,18 +156,15 @@ class HoldingBoxes final : public Boxes {
   }
 };
 
-// Kept apart from the open-file dialog: a save dialog asks before replacing a file.
-QString DesktopSaveFile(QWidget* parent, const Boxes::SaveFileRequest& request) {
-  QFileDialog dialog(parent, request.title, request.initialPath);
-  dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setFileMode(QFileDialog::AnyFile);
-  dialog.setNameFilters(request.filters);
-  dialog.setDefaultSuffix(request.defaultSuffix);
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
-  return dialog.selectedFiles().front();
-}
-
 }  // namespace
+
+std::unique_ptr<QFileDialog> MakeFileDialog(QWidget* parent, const QString& caption,
+                                            const QString& directory, const QStringList& filters) {
+  auto dialog = std::make_unique<StoreSafeFileDialog>(parent, caption);
+  if (!filters.isEmpty()) dialog->setNameFilters(filters);
+  dialog->setDirectory(directory.isEmpty() ? QDir::currentPath() : directory);
+  return dialog;
+}
 
 void SetBoxes(std::shared_ptr<Boxes> boxes) { Installed().Install(std::move(boxes)); }
 

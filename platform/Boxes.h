@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <memory>
 
+class QFileDialog;
 class QWidget;
 
 namespace kestrova {
@@ -58,6 +59,15 @@ class HeldMessages {
   QStringList m_texts;
   HeldMessages* m_outer;
 };
+
+// Every file dialog of the program and of kestrova-regedit comes from here: Qt's own
+// dialog (a desktop's in-process dialog reads files to guess their types) with an icon
+// provider that goes by file names alone. So listing the folder that holds the store never
+// opens the store's files, which would drop this process's locks on them. The directory
+// is set only after the provider is in place.
+std::unique_ptr<QFileDialog> MakeFileDialog(QWidget* parent, const QString& caption,
+                                            const QString& directory = QString(),
+                                            const QStringList& filters = QStringList());
 
 // The one place that picks: the desktop's boxes unless tests installed theirs.
 void SetBoxes(std::shared_ptr<Boxes> boxes);

@@ -10,6 +10,7 @@
 
 #include "platform/Boxes.h"
 #include "platform/IconSource.h"
+#include "store/StoreFiles.h"
 
 namespace kestrova {
 namespace {
@@ -152,7 +153,9 @@ void IconPickerDialog::LoadIcons() {
     const auto icons = m_source->Extract(m_loaded, i);
     if (icons) IconList->addItem(IconItem(icons->large, i));
   }
-  Note->setText("No icons were found in this file.");
+  Note->setText(IsOpenStoreFile(m_loaded)
+                    ? "This is a file of the association store; it is not read for icons."
+                    : "No icons were found in this file.");
   Note->setVisible(!m_loaded.empty() && IconList->count() == 0);
   UpdateOk();
 }

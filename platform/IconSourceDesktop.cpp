@@ -11,6 +11,7 @@
 
 #include "platform/IcoFormat.h"
 #include "platform/PeResources.h"
+#include "store/StoreFiles.h"
 
 namespace kestrova {
 
@@ -122,6 +123,8 @@ std::optional<QByteArray> ReadIconFile(const std::string& file) {
   const QString path = QString::fromUtf8(file.data(), static_cast<qsizetype>(file.size()));
   const QFileInfo info(path);
   if (!info.isFile()) return std::nullopt;
+  // Opening and closing a store's file here would drop the store's locks: no icon.
+  if (IsOpenStoreFile(file)) return std::nullopt;
   QFile in(path);
   if (!in.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) return std::nullopt;
   if (in.size() > DesktopIconSource::kMaxFileSize) return std::nullopt;

@@ -9,7 +9,8 @@ namespace {
 
 [[noreturn]] void Raise(const char* format, const std::string& arg) {
   std::string message = format;
-  message.replace(message.find("%s"), 2, arg);
+  // The message is shown as text: bytes that are not UTF-8 are shown replaced.
+  message.replace(message.find("%s"), 2, ReplaceInvalidUtf8(arg));
   throw ERegistryException(message);
 }
 
@@ -82,13 +83,14 @@ std::optional<KeyRef> AssocStore::Resolve(const std::string& path, bool create) 
 }
 
 bool AssocStore::OpenPath(const std::string& path, bool create) {
-  // A store that cannot be written refuses opens for full access, as the platform does.
-  if (m_access == Access::Full && !m_engine->Writable()) return false;
+  // A store that cannot be written still opens what exists, for reading only: the
+  // window shows everything, and each write then fails with the store's error.
+  const bool writable = m_engine->Writable();
   try {
-    const auto key = Resolve(path, create);
+    const auto key = Resolve(path, create && writable);
     if (!key) return false;
     m_current = *key;
-    m_currentWritable = m_access == Access::Full;
+    m_currentWritable = m_access == Access::Full && writable;
     return true;
   } catch (const StoreError&) {
     return false;
@@ -187,11 +189,12 @@ std::string AssocStore::GetText(const std::string& name) {
   if (kind != ValueKind::Text && kind != ValueKind::ExpandText) Raise(kInvalidType, name);
   const auto nul = value->data.find('\0');
   if (nul != std::string::npos) value->data.resize(nul);
+  if (!IsValidUtf8(value->data)) return ReplaceInvalidUtf8(value->data);
   return std::move(value->data);
 }
 
 void AssocStore::PutText(const std::string& name, const std::string& text) {
-  if (!m_current || !m_currentWritable) Raise(kSetFailed, name);
+  if (!m_current || !m_currentWritable || !IsValidUtf8(text)) Raise(kSetFailed, name);
   std::string data = text;
   data.push_back('\0');
   try {

@@ -20,7 +20,9 @@ class ERegistryException : public std::runtime_error {
 
 // Paths: a leading backslash starts from the root ("\" names the root itself); any other
 // path starts from the current key, or from the root when none is current. Key and value
-// names match without regard to letter case; text is 8-bit (UTF-8 on this platform).
+// names match without regard to letter case; text is UTF-8, and only valid UTF-8 is
+// written. On a store that cannot be written, opens for full access still open existing
+// keys for reading, so that everything reads; every write fails as a refused write.
 // Only CreatePath, GetText, GetDword, GetBinary, PutText and PutDword raise; every other
 // failure is false, -1, Other, an empty list or empty text.
 class AssocStore {
@@ -37,6 +39,10 @@ class AssocStore {
   void SetRoot(RootKey root);
   RootKey Root() const { return m_root; }
   bool HasCurrentKey() const { return static_cast<bool>(m_current); }
+  // False when the store cannot be written, whatever the access asked for.
+  bool Writable() const { return m_engine->Writable(); }
+  // Why the store cannot be written (for one line in a status bar); empty when it can.
+  std::string ReadOnlyReason() const { return m_engine->ReadOnlyReason(); }
 
   bool OpenPath(const std::string& path, bool create);
   void ClosePath();
@@ -49,7 +55,9 @@ class AssocStore {
   bool HasValue(const std::string& name);
   ValueKind KindOfValue(const std::string& name);
   int SizeOfValue(const std::string& name);
+  // Bytes that are not valid UTF-8 (left by older versions) come back as U+FFFD each.
   std::string GetText(const std::string& name);
+  // Text that is not valid UTF-8 is refused like any other failed write.
   void PutText(const std::string& name, const std::string& text);
   int32_t GetDword(const std::string& name);
   void PutDword(const std::string& name, int32_t value);

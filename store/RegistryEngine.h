@@ -90,8 +90,13 @@ class RegistryEngine {
   virtual ~RegistryEngine() = default;
 
   virtual const std::string& Location() const = 0;
-  // False when the store cannot be written: every write then throws StoreError.
+  // False when the store cannot be written: every write then throws StoreError (kind
+  // ReadOnly), while everything still reads.
   virtual bool Writable() const = 0;
+  // Why the store cannot be written, in words for a status bar; empty when it can.
+  virtual std::string ReadOnlyReason() const {
+    return Writable() ? std::string() : "it is read-only";
+  }
 
   virtual KeyRef Root(RootKey root) = 0;
   virtual std::optional<KeyRef> FindChild(KeyRef parent, std::string_view name) = 0;
@@ -108,7 +113,8 @@ class RegistryEngine {
   virtual std::optional<RegValue> GetValue(KeyRef key, std::string_view name) = 0;
   virtual void ListValues(KeyRef key, std::vector<RegValue>& values) = 0;
   // Replaces the value (keeping its place in the order) or adds it. Throws StoreError.
-  virtual void SetValue(KeyRef key, std::string_view name, uint32_t type, std::string_view data) = 0;
+  virtual void SetValue(KeyRef key, std::string_view name, uint32_t type,
+                        std::string_view data) = 0;
   // False when there is no such value. Throws StoreError when the store refuses the write.
   virtual bool DeleteValue(KeyRef key, std::string_view name) = 0;
 
@@ -127,7 +133,9 @@ class RegistryEngine {
 // Rolled back unless committed.
 class EngineTransaction {
  public:
-  EngineTransaction(RegistryEngine& engine, bool write) : m_engine(engine) { m_engine.Begin(write); }
+  EngineTransaction(RegistryEngine& engine, bool write) : m_engine(engine) {
+    m_engine.Begin(write);
+  }
   ~EngineTransaction() {
     if (!m_done) {
       try {

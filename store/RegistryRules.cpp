@@ -2,11 +2,10 @@
 
 #include <QChar>
 
-namespace kestrova {
-namespace {
+#include "store/RegistryEngine.h"
 
-// Decodes one UTF-8 sequence at text[i]; returns its length, or 0 when the bytes there
-// are not a valid, shortest-form sequence.
+namespace kestrova {
+
 std::size_t DecodeUtf8(std::string_view text, std::size_t i, char32_t& cp) {
   const auto b0 = static_cast<unsigned char>(text[i]);
   std::size_t len;
@@ -31,6 +30,13 @@ std::size_t DecodeUtf8(std::string_view text, std::size_t i, char32_t& cp) {
   }
   if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
   return len;
+}
+
+namespace {
+
+void AppendUnit(char16_t u, std::string& out) {
+  out += static_cast<char>(u >> 8);
+  out += static_cast<char>(u & 0xFF);
 }
 
 }  // namespace
@@ -63,28 +69,89 @@ std::size_t CharCount(std::string_view text) {
   return count;
 }
 
+char16_t FoldCodeUnit(char16_t c) {
+  if (c < 0x80) return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - u'a' + u'A') : c;
+  if (c >= 0xD800 && c <= 0xDFFF) return c;
+  const char16_t upper = QChar::toUpper(c);
+  // Only a one-to-one pair matches: dotless i, long s, final sigma and the micro sign keep
+  // their own names because their upper-case letter lowers to another character.
+  return QChar::toLower(upper) == c ? upper : c;
+}
+
 std::string FoldName(std::string_view name) {
   std::string out;
-  out.reserve(name.size());
+  out.reserve(2 * name.size());
   char32_t cp;
   for (std::size_t i = 0; i < name.size();) {
-    const char c = name[i];
-    if (static_cast<unsigned char>(c) < 0x80) {
-      out += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    const auto b = static_cast<unsigned char>(name[i]);
+    if (b < 0x80) {
+      AppendUnit(FoldCodeUnit(b), out);
       ++i;
       continue;
     }
     const std::size_t len = DecodeUtf8(name, i, cp);
     if (len == 0) {
-      // Not text: kept as it is, so distinct byte strings stay distinct.
-      out += c;
+      AppendUnit(static_cast<char16_t>(0xDC00 + b), out);
       ++i;
       continue;
     }
-    AppendUtf8(QChar::toUpper(cp), out);
+    if (cp >= 0x10000) {
+      AppendUnit(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)), out);
+      AppendUnit(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)), out);
+    } else {
+      AppendUnit(FoldCodeUnit(static_cast<char16_t>(cp)), out);
+    }
     i += len;
   }
   return out;
+}
+
+bool IsValidUtf8(std::string_view text) {
+  char32_t cp;
+  for (std::size_t i = 0; i < text.size();) {
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
+      ++i;
+      continue;
+    }
+    const std::size_t len = DecodeUtf8(text, i, cp);
+    if (len == 0) return false;
+    i += len;
+  }
+  return true;
+}
+
+std::string ReplaceInvalidUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  char32_t cp;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t len = DecodeUtf8(text, i, cp);
+    if (len == 0) {
+      AppendUtf8(0xFFFD, out);
+      ++i;
+    } else {
+      out.append(text.substr(i, len));
+      i += len;
+    }
+  }
+  return out;
+}
+
+bool IsTextType(uint32_t type) {
+  return type == RegType::Sz || type == RegType::ExpandSz || type == RegType::MultiSz;
+}
+
+std::size_t RegistryDataSize(uint32_t type, std::string_view data) {
+  if (!IsTextType(type)) return data.size();
+  std::size_t units = 0;
+  char32_t cp;
+  for (std::size_t i = 0; i < data.size();) {
+    const std::size_t len = DecodeUtf8(data, i, cp);
+    units += (len != 0 && cp >= 0x10000) ? 2 : 1;
+    i += len ? len : 1;
+  }
+  if (data.empty() || data.back() != '\0') ++units;
+  return 2 * units;
 }
 
 bool IsValidKeyName(std::string_view name) {
