@@ -287,6 +287,22 @@ class SqliteEngine final : public RegistryEngine {
     if (rc != SQLITE_DONE) ThrowError(rc);
   }
 
+  void VisitValues(KeyRef key, const std::function<void(const RegValue&)>& each) override {
+    if (!key) return;
+    EnsureRead();
+    Run q(S(kListValues));
+    q.Int(1, key.id);
+    RegValue value;
+    int rc;
+    while ((rc = q.Step()) == SQLITE_ROW) {
+      value.name = q.ColBlob(0);
+      value.type = static_cast<uint32_t>(q.ColInt(1));
+      value.data = q.ColBlob(2);
+      each(value);
+    }
+    if (rc != SQLITE_DONE) ThrowError(rc);
+  }
+
   void SetValue(KeyRef key, std::string_view name, uint32_t type, std::string_view data) override {
     RequireWritable();
     if (!IsValidValueName(name)) {
