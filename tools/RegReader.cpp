@@ -181,7 +181,7 @@ bool AppendUtf16LeAsUtf8(std::string_view utf16, std::string& out) {
   return false;
 }
 
-bool IsValidUtf8(std::string_view bytes) {
+bool IsUtf8(std::string_view bytes) {
   const char* p = bytes.data();
   const std::size_t n = bytes.size();
   std::size_t i = 0;
@@ -541,7 +541,7 @@ void RegParser::Line(std::string_view line, bool tooLong) {
       Reject(line, "the line holds an unpaired UTF-16 surrogate, which is not text");
       return;
     }
-  } else if (m_byteText == ByteText::Utf8 && !IsValidUtf8(line)) {
+  } else if (m_byteText == ByteText::Utf8 && !IsUtf8(line)) {
     Reject(line, "the line is not valid UTF-8");
     return;
   }
@@ -833,7 +833,7 @@ bool RegParser::DecodeHexText() {
   }
   if (terminate && m_data.back() != '\0') m_data += '\0';
   if (m_byteText == ByteText::Utf8) {
-    if (IsValidUtf8(m_data)) return true;
+    if (IsUtf8(m_data)) return true;
     m_sink.Warning(m_valueLine, "the text of this hex(" + std::to_string(m_hexType) +
                                     ") value is not valid UTF-8: read as Windows-1252");
   }

@@ -72,7 +72,7 @@ class ByteTextScan {
 };
 
 // True when the bytes are valid UTF-8 (shortest forms, no surrogates).
-bool IsValidUtf8(std::string_view bytes);
+bool IsUtf8(std::string_view bytes);
 
 // Appends Windows-1252 bytes as UTF-8. The five bytes the code page leaves undefined become
 // the C1 controls of the same number, as Windows' own conversion makes them.
