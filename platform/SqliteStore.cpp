@@ -171,6 +171,27 @@ class SqliteEngine final : public RegistryEngine {
                        std::to_string(kMaxKeyDepth) + " levels.");
     }
     const std::string fold = FoldName(name);
+    if (m_depth > 0) {
+      // Inside a transaction the write lock, once taken, stays until its end: the new id
+      // is read after a plain insert. (An insert that selects from its own table, or
+      // returns rows, makes SQLite build a temporary table each time.)
+      if (parent.id != m_liveKey && !ExistsId(parent.id)) {
+        throw StoreError("The key \"" + std::string(name) +
+                         "\" could not be created: its parent key was deleted meanwhile.");
+      }
+      Run ins(S(kInsertChildInTransaction));
+      ins.Int(1, parent.id).Blob(2, fold).Blob(3, name);
+      const int rc = ins.Step();
+      if (rc != SQLITE_DONE) ThrowError(rc);
+      if (sqlite3_changes(m_db) == 0) {
+        if (auto found = Find(parent, name)) return *found;
+        ThrowError(SQLITE_CORRUPT);
+      }
+      Run q(S(kLastId));
+      if (q.Step() != SQLITE_ROW) ThrowError(SQLITE_CORRUPT);
+      m_liveKey = q.ColInt(0);
+      return KeyRef{m_liveKey, parent.depth + 1};
+    }
     {
       // One statement: the new id is taken under the write lock, and nothing is added
       // under a parent that another program deleted meanwhile.
@@ -193,8 +214,12 @@ class SqliteEngine final : public RegistryEngine {
   bool KeyExists(KeyRef key) override {
     if (!key) return false;
     EnsureRead();
+    return ExistsId(key.id);
+  }
+
+  bool ExistsId(int64_t id) {
     Run q(S(kKeyExists));
-    q.Int(1, key.id);
+    q.Int(1, id);
     const int rc = q.Step();
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) ThrowError(rc);
     return rc == SQLITE_ROW;
@@ -392,6 +417,8 @@ class SqliteEngine final : public RegistryEngine {
   enum StmtId {
     kFindChild,
     kInsertChild,
+    kInsertChildInTransaction,
+    kLastId,
     kKeyExists,
     kListChildren,
     kChildren,
@@ -417,6 +444,12 @@ class SqliteEngine final : public RegistryEngine {
                "SELECT ?1, ?2, ?3, (SELECT coalesce(max(id), 0) + 1 FROM keys) "
                "WHERE EXISTS(SELECT 1 FROM keys WHERE id=?1) "
                "ON CONFLICT(parent, fold) DO NOTHING RETURNING id";
+      case kInsertChildInTransaction:
+        return "INSERT INTO keys(parent, fold, name, id) "
+               "VALUES (?1, ?2, ?3, (SELECT coalesce(max(id), 0) + 1 FROM keys)) "
+               "ON CONFLICT(parent, fold) DO NOTHING";
+      case kLastId:
+        return "SELECT max(id) FROM keys";
       case kKeyExists:
         return "SELECT 1 FROM keys WHERE id=?1";
       case kListChildren:
