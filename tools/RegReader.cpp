@@ -864,8 +864,9 @@ void RegParser::ApplyValue(uint32_t type) {
     SkipForKeyState();
     return;
   }
-  // The registry counts text in UTF-16.
-  const std::size_t size = IsTextType(type) ? Utf16Size(m_data) : m_data.size();
+  // The registry counts text in UTF-16, which takes at most twice the bytes of UTF-8.
+  const bool mayGrow = IsTextType(type) && m_data.size() > kMaxValueData / 2;
+  const std::size_t size = mayGrow ? Utf16Size(m_data) : m_data.size();
   if (m_oversized || size > kMaxValueData) {
     m_sink.ValueTooLarge(m_name, m_valueLine);
     return;
