@@ -315,14 +315,22 @@ class SqliteEngine final : public RegistryEngine {
   void VisitValues(KeyRef key, const std::function<void(const RegValue&)>& each) override {
     if (!key) return;
     EnsureRead();
-    Run q(S(kListValues));
+    Run q(S(kVisitValues));
     q.Int(1, key.id);
     RegValue value;
     int rc;
     while ((rc = q.Step()) == SQLITE_ROW) {
       value.name = q.ColBlob(0);
       value.type = static_cast<uint32_t>(q.ColInt(1));
-      value.data = q.ColBlob(2);
+      if (q.ColInt(4) != 0) {
+        value.data = q.ColBlob(2);
+      } else {
+        Run d(S(kValueData));
+        d.Int(1, q.ColInt(3));
+        const int found = d.Step();
+        if (found != SQLITE_ROW) ThrowError(found == SQLITE_DONE ? SQLITE_CORRUPT : found);
+        value.data = d.ColBlob(0);
+      }
       each(value);
     }
     if (rc != SQLITE_DONE) ThrowError(rc);
@@ -429,6 +437,8 @@ class SqliteEngine final : public RegistryEngine {
     kQueryValue,
     kGetValue,
     kListValues,
+    kVisitValues,
+    kValueData,
     kSetValue,
     kSetValueKnownKey,
     kDeleteValue,
@@ -472,6 +482,13 @@ class SqliteEngine final : public RegistryEngine {
         return "SELECT name, type, data FROM vals WHERE key=?1 AND fold=?2";
       case kListValues:
         return "SELECT name, type, data FROM vals WHERE key=?1 ORDER BY id";
+      case kVisitValues:
+        // The sort holds what it returns: data above 2 KiB is read after it, one value
+        // at a time, so that the key's data is never all in memory.
+        return "SELECT name, type, iif(length(data) <= 2048, data, NULL), id, length(data) <= 2048 "
+               "FROM vals WHERE key=?1 ORDER BY id";
+      case kValueData:
+        return "SELECT data FROM vals WHERE id=?1";
       case kSetValue:
         return "INSERT INTO vals(key, fold, name, type, data) "
                "SELECT ?1, ?2, ?3, ?4, ?5 WHERE EXISTS(SELECT 1 FROM keys WHERE id=?1) "
