@@ -23,11 +23,7 @@ namespace {
 
 constexpr std::size_t kReadChunk = 1 << 20;
 
-std::string Shorten(std::string_view text) {
-  constexpr std::size_t kShown = 80;
-  if (text.size() <= kShown) return std::string(text);
-  return std::string(text.substr(0, kShown)) + "...";
-}
+std::string Shorten(std::string_view text) { return Abbreviate(text, 80); }
 
 // Applies what a .reg file asks for to the engine. The current key path is cached with the
 // KeyRef of each of its levels, so that a value costs one write and a key line only resolves

@@ -136,14 +136,7 @@ KeyParse ParseKeyName(std::string_view text, RootKey& root, std::string_view& pa
   return CleanKeyPath(path) ? KeyParse::Ok : KeyParse::EmptyName;
 }
 
-std::string Quote(std::string_view text) {
-  constexpr std::size_t kShown = 60;
-  std::string out = "'";
-  out += text.substr(0, kShown);
-  if (text.size() > kShown) out += "...";
-  out += "'";
-  return out;
-}
+std::string Quote(std::string_view text) { return "'" + Abbreviate(text, 60) + "'"; }
 
 // A first line that may still become a header once its end is read.
 bool CouldBeHeader(std::string_view partial) {
@@ -236,6 +229,13 @@ void AppendWindows1252AsUtf8(std::string_view bytes, std::string& out) {
     start = i + 1;
   }
   out.append(bytes.substr(start));
+}
+
+std::string Abbreviate(std::string_view text, std::size_t maxBytes) {
+  if (text.size() <= maxBytes) return std::string(text);
+  std::size_t cut = maxBytes;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return std::string(text.substr(0, cut)) + "...";
 }
 
 std::size_t Utf16Size(std::string_view utf8) {
@@ -533,8 +533,8 @@ void RegParser::Line(std::string_view line, bool tooLong) {
   if (m_encoding == Encoding::Utf16) {
     if (line.find(kStrayByte) != std::string_view::npos) {
       Reject(line,
-             "a stray byte breaks the UTF-16 text in this line: the line is lost; the lines "
-             "after it were read");
+             "a stray byte breaks the UTF-16 text in this line: what it holds up to here is "
+             "lost; the lines after it were read");
       return;
     }
     if (line.find(kLoneSurrogate) != std::string_view::npos) {

@@ -78,6 +78,10 @@ bool IsUtf8(std::string_view bytes);
 // the C1 controls of the same number, as Windows' own conversion makes them.
 void AppendWindows1252AsUtf8(std::string_view bytes, std::string& out);
 
+// The text cut to at most maxBytes at a character boundary, with "..." when cut: for
+// messages.
+std::string Abbreviate(std::string_view text, std::size_t maxBytes);
+
 // Bytes a registry counts for UTF-8 text kept as UTF-16 (two per code unit).
 std::size_t Utf16Size(std::string_view utf8);
 

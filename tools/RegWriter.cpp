@@ -1,6 +1,7 @@
 #include "tools/RegWriter.h"
 
 #include "store/RegistryRules.h"
+#include "tools/RegReader.h"
 
 namespace kestrova {
 namespace {
@@ -152,9 +153,7 @@ void RegExporter::Visit(KeyRef key) {
     repeated = !m_seenLarge.insert(key.id).second;
   }
   if (repeated || key.depth > kMaxKeyDepth) {
-    constexpr std::size_t kShown = 200;
-    std::string shown = m_path.substr(0, kShown);
-    if (m_path.size() > kShown) shown += "...";
+    const std::string shown = Abbreviate(m_path, 200);
     throw StoreError("The store is damaged: its key tree " +
                          std::string(repeated ? "reaches a key twice" : "goes deeper than 512 levels") +
                          " (at \"" + shown + "\"), so it has a cycle. The export was stopped.",

@@ -374,6 +374,15 @@ TEST(RegReader, AFileCutInsideHexDataKeepsTheBytesAndSaysSo) {
   EXPECT_TRUE(Parse("REGEDIT4\n[HKEY_CURRENT_USER\\k]\n\"g\"=hex:05\n").rec.incomplete.empty());
 }
 
+TEST(RegReader, ReportsCutLongNamesWithoutBreakingACharacter) {
+  std::string root;
+  for (int i = 0; i < 50; ++i) root += "\xC3\xA9";
+  Parsed p = Parse("REGEDIT4\n[x" + root + "\\k]\n");
+  ASSERT_EQ(p.rec.skips.size(), 1u);
+  EXPECT_NE(p.rec.skips[0].find("..."), std::string::npos);
+  EXPECT_TRUE(IsUtf8(p.rec.skips[0])) << p.rec.skips[0];
+}
+
 TEST(RegReader, TextDataIsMeasuredInUtf16AsTheRegistryCountsIt) {
   // 400,000 CJK characters: 1.2 MB as UTF-8 but 800 KB as the registry holds them.
   std::string cjk;
