@@ -105,8 +105,11 @@ class RowCollector final : public RegSink {
  public:
   explicit RowCollector(Rows& rows) : m_rows(rows) {
     // The store's frame, with the ids every store gives it.
-    m_ids = {{"HKEY_LOCAL_MACHINE", 1}, {"HKEY_CURRENT_USER", 2}, {"HKEY_USERS", 3},
-             {"HKEY_CURRENT_CONFIG", 4}, {"HKEY_LOCAL_MACHINE\\SOFTWARE", 5},
+    m_ids = {{"HKEY_LOCAL_MACHINE", 1},
+             {"HKEY_CURRENT_USER", 2},
+             {"HKEY_USERS", 3},
+             {"HKEY_CURRENT_CONFIG", 4},
+             {"HKEY_LOCAL_MACHINE\\SOFTWARE", 5},
              {"HKEY_LOCAL_MACHINE\\SOFTWARE\\CLASSES", 6}};
   }
   void OpenKey(RootKey root, std::string_view path, uint64_t) override {
@@ -126,7 +129,8 @@ class RowCollector final : public RegSink {
     m_current = parent;
   }
   void SetValue(std::string_view name, uint32_t type, std::string_view data, uint64_t) override {
-    m_rows.values.push_back({m_current, FoldName(name), std::string(name), type, std::string(data)});
+    m_rows.values.push_back(
+        {m_current, FoldName(name), std::string(name), type, std::string(data)});
   }
   void DeleteKey(RootKey, std::string_view, uint64_t) override {}
   void DeleteValue(std::string_view, uint64_t) override {}
@@ -183,9 +187,10 @@ void BM_ImportFloor(benchmark::State& state) {
       Check(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), db, state);
     sqlite3_stmt* key = nullptr;
     sqlite3_stmt* value = nullptr;
-    sqlite3_prepare_v2(db, "INSERT INTO keys(parent, fold, name, id) VALUES (?1, ?2, ?3, ?4)", -1, &key,
-                       nullptr);
-    sqlite3_prepare_v2(db, "INSERT INTO vals(key, fold, name, type, data) VALUES (?1, ?2, ?3, ?4, ?5)",
+    sqlite3_prepare_v2(db, "INSERT INTO keys(parent, fold, name, id) VALUES (?1, ?2, ?3, ?4)", -1,
+                       &key, nullptr);
+    sqlite3_prepare_v2(db,
+                       "INSERT INTO vals(key, fold, name, type, data) VALUES (?1, ?2, ?3, ?4, ?5)",
                        -1, &value, nullptr);
     for (const Rows::Key& k : rows.keys) {
       sqlite3_bind_int64(key, 1, k.parent);
@@ -220,7 +225,8 @@ void BM_ExportWholeStore(benchmark::State& state) {
   EnsureGeneratedStore(BenchStorePath());
   const std::string out = BenchStorePath() + ".export.reg";
   for (auto _ : state) {
-    if (Regedit(BenchStorePath(), {"/e", out}).status != 0) state.SkipWithError("the export failed");
+    if (Regedit(BenchStorePath(), {"/e", out}).status != 0)
+      state.SkipWithError("the export failed");
   }
   std::filesystem::remove(out);
 }

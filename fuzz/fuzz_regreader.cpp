@@ -23,7 +23,8 @@ class Transcript : public kestrova::RegSink {
     Add("delete", static_cast<int>(root), path, line);
     names.append(path);
   }
-  void SetValue(std::string_view name, uint32_t type, std::string_view data, uint64_t line) override {
+  void SetValue(std::string_view name, uint32_t type, std::string_view data,
+                uint64_t line) override {
     Add("set", static_cast<int>(type), name, line);
     text.append(data);
     names.append(name);
@@ -33,7 +34,9 @@ class Transcript : public kestrova::RegSink {
   void ValueTooLarge(std::string_view name, uint64_t line) override { Add("large", 0, name, line); }
   void Skipped(uint64_t line, std::string_view reason) override { Add("skip", 0, reason, line); }
   void Warning(uint64_t line, std::string_view message) override { Add("warn", 0, message, line); }
-  void Incomplete(uint64_t line, std::string_view message) override { Add("cut", 0, message, line); }
+  void Incomplete(uint64_t line, std::string_view message) override {
+    Add("cut", 0, message, line);
+  }
   void Refused(uint64_t line, std::string_view reason) override { Add("refused", 0, reason, line); }
 
  private:

@@ -403,7 +403,8 @@ int ImportRegFile(RegistryEngine& engine, const std::string& path, const ImportO
       } else if (scan.SawNonAscii()) {
         err << path << ": read as UTF-8\n";
       }
-      if (::lseek(fd.Get(), 0, SEEK_SET) != 0) throw std::system_error(errno, std::generic_category());
+      if (::lseek(fd.Get(), 0, SEEK_SET) != 0)
+        throw std::system_error(errno, std::generic_category());
       got = ReadFull(fd.Get(), buffer);
     }
 
@@ -421,8 +422,8 @@ int ImportRegFile(RegistryEngine& engine, const std::string& path, const ImportO
       return kExitFailed;
     }
     if (options.strict && importer.SkippedLines() + importer.IncompleteValues() > 0) {
-      err << "kestrova-regedit: " << path << ": refused (--strict): "
-          << importer.SkippedLines() + importer.IncompleteValues()
+      err << "kestrova-regedit: " << path
+          << ": refused (--strict): " << importer.SkippedLines() + importer.IncompleteValues()
           << " malformed line(s); nothing was imported.\n";
       return kExitFailed;
     }

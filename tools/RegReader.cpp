@@ -370,7 +370,9 @@ void RegParser::DecodeBytes(std::string_view bytes) {
 void RegParser::DecodeUtf16(std::string_view bytes) {
   m_decoded.clear();
   const std::size_t n = bytes.size();
-  const auto byte = [&](std::size_t at) { return static_cast<uint32_t>(static_cast<uint8_t>(bytes[at])); };
+  const auto byte = [&](std::size_t at) {
+    return static_cast<uint32_t>(static_cast<uint8_t>(bytes[at]));
+  };
   std::size_t i = 0;
   while (i < n) {
     uint32_t unit;

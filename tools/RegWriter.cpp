@@ -154,10 +154,11 @@ void RegExporter::Visit(KeyRef key) {
   }
   if (repeated || key.depth > kMaxKeyDepth) {
     const std::string shown = Abbreviate(m_path, 200);
-    throw StoreError("The store is damaged: its key tree " +
-                         std::string(repeated ? "reaches a key twice" : "goes deeper than 512 levels") +
-                         " (at \"" + shown + "\"), so it has a cycle. The export was stopped.",
-                     StoreErrorKind::Damaged);
+    throw StoreError(
+        "The store is damaged: its key tree " +
+            std::string(repeated ? "reaches a key twice" : "goes deeper than 512 levels") +
+            " (at \"" + shown + "\"), so it has a cycle. The export was stopped.",
+        StoreErrorKind::Damaged);
   }
 }
 

@@ -243,11 +243,14 @@ TEST(RegReader, Version5TextInHexIsUtf16) {
       "\"8\"=hex(2):40,25,31,00\r\n"  // 8-bit text in a v5 file
       "\"o\"=hex(2):41,42,43\r\n"     // odd size: cannot be UTF-16
       "\"b\"=hex:41,00\r\n";
-  const std::vector<std::string> expected = {
-      "open HKEY_CURRENT_USER\\k @2",  "set 'e' 2 [25,c3,a9,f0,9f,98,80,00] @3",
-      "set 'm' 7 [61,00,62,00,00] @4", "set 'u' 2 [41,42,00] @5",
-      "set 's' 1 [41] @6",          "set '8' 2 [40,25,31,00] @7",
-      "set 'o' 2 [41,42,43,00] @8",    "set 'b' 3 [41,00] @9"};
+  const std::vector<std::string> expected = {"open HKEY_CURRENT_USER\\k @2",
+                                             "set 'e' 2 [25,c3,a9,f0,9f,98,80,00] @3",
+                                             "set 'm' 7 [61,00,62,00,00] @4",
+                                             "set 'u' 2 [41,42,00] @5",
+                                             "set 's' 1 [41] @6",
+                                             "set '8' 2 [40,25,31,00] @7",
+                                             "set 'o' 2 [41,42,43,00] @8",
+                                             "set 'b' 3 [41,00] @9"};
   EXPECT_EQ(Parse("Windows Registry Editor Version 5.00" + body).rec.ops, expected);
   // In a REGEDIT4 file the same bytes are 8-bit text (which already ends in a NUL).
   Parsed four = Parse("REGEDIT4\r\n[HKEY_CURRENT_USER\\k]\r\n\"u\"=hex(2):41,00,42,00\r\n");
@@ -258,9 +261,9 @@ TEST(RegReader, Version5TextInHexIsUtf16) {
       "Windows Registry Editor Version 5.00\r\n[HKEY_CURRENT_USER\\k]\r\n"
       "\"e\"=hex(2):e9,00\r\n\"s\"=hex(1):e9,00\r\n\"lone\"=hex(2):41,00,00,d8,42,00\r\n"
       "\"after\"=dword:1\r\n");
-  EXPECT_EQ(one.rec.ops, (std::vector<std::string>{"open HKEY_CURRENT_USER\\k @2",
-                                                   "set 'e' 2 [c3,a9,00] @3", "set 's' 1 [c3,a9] @4",
-                                                   "set 'after' 4 [01,00,00,00] @6"}));
+  EXPECT_EQ(one.rec.ops,
+            (std::vector<std::string>{"open HKEY_CURRENT_USER\\k @2", "set 'e' 2 [c3,a9,00] @3",
+                                      "set 's' 1 [c3,a9] @4", "set 'after' 4 [01,00,00,00] @6"}));
   EXPECT_EQ(one.rec.skipLines, std::vector<uint64_t>{5});
 }
 
@@ -271,15 +274,13 @@ TEST(RegReader, EightBitFilesAreUtf8OnlyWhenAllOfThemIs) {
       "REGEDIT4\r\n[HKEY_CLASSES_ROOT\\Caf\xE9]\r\n@=\"\x80 \x81\x8D\x8F\x90\x9D\"\r\n"
       "\"x\"=hex(2):e9,00\r\n");
   EXPECT_EQ(ansi.rec.ops,
-            (std::vector<std::string>{
-                "open HKEY_CLASSES_ROOT\\Caf\xC3\xA9 @2",
-                "set '' 1 [e2,82,ac,20,c2,81,c2,8d,c2,8f,c2,90,c2,9d,00] @3",
-                "set 'x' 2 [c3,a9,00] @4"}));
+            (std::vector<std::string>{"open HKEY_CLASSES_ROOT\\Caf\xC3\xA9 @2",
+                                      "set '' 1 [e2,82,ac,20,c2,81,c2,8d,c2,8f,c2,90,c2,9d,00] @3",
+                                      "set 'x' 2 [c3,a9,00] @4"}));
   EXPECT_TRUE(ansi.rec.warnings.empty());
 
   // Valid UTF-8 stays as it is, hex text included.
-  Parsed utf8 = Parse(
-      "REGEDIT4\r\n[HKEY_CLASSES_ROOT\\Caf\xC3\xA9]\r\n\"x\"=hex(2):c3,a9,00\r\n");
+  Parsed utf8 = Parse("REGEDIT4\r\n[HKEY_CLASSES_ROOT\\Caf\xC3\xA9]\r\n\"x\"=hex(2):c3,a9,00\r\n");
   EXPECT_EQ(utf8.rec.ops, (std::vector<std::string>{"open HKEY_CLASSES_ROOT\\Caf\xC3\xA9 @2",
                                                     "set 'x' 2 [c3,a9,00] @3"}));
 
@@ -320,7 +321,8 @@ TEST(RegReader, AStrayByteInUtf16LosesOneReportedLine) {
       damaged.insert(at + 1, 1, 'x');
     Recorder rec;
     RegParser parser(rec);
-    for (std::size_t i = 0; i < damaged.size(); i += 7) parser.Feed(std::string_view(damaged).substr(i, 7));
+    for (std::size_t i = 0; i < damaged.size(); i += 7)
+      parser.Feed(std::string_view(damaged).substr(i, 7));
     parser.Finish();
     EXPECT_EQ(rec.ops.size(), 999u);
     ASSERT_EQ(rec.skipLines, std::vector<uint64_t>{103});
@@ -358,7 +360,8 @@ TEST(RegReader, StopsAtTheFirstSignOfAFileThatIsNotText) {
   // A NUL byte after a good header ends the reading: no later line reaches the sink.
   Recorder rec;
   RegParser parser(rec);
-  parser.Feed(std::string("REGEDIT4\n[HKEY_CURRENT_USER\\k]\n\"a\"=\"x\0\"\n[HKEY_CURRENT_USER\\z]\n", 45));
+  parser.Feed(
+      std::string("REGEDIT4\n[HKEY_CURRENT_USER\\k]\n\"a\"=\"x\0\"\n[HKEY_CURRENT_USER\\z]\n", 45));
   EXPECT_TRUE(parser.Stopped());
   parser.Finish();
   EXPECT_EQ(rec.ops, std::vector<std::string>{"open HKEY_CURRENT_USER\\k @2"});

@@ -9,8 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <set>
@@ -104,9 +104,9 @@ std::string Env(const char* name) {
 std::string CorpusFile(const std::string& name) { return Env("KESTROVA_CORPUS_DIR") + "/" + name; }
 
 // The corpus of real .reg files lies beside the CI checkout, not in the repository.
-#define REQUIRE_CORPUS()                                                                  \
-  if (!std::filesystem::is_directory(CorpusFile("")))                                     \
-  GTEST_SKIP() << "no corpus of real .reg files at \"" << CorpusFile("")                  \
+#define REQUIRE_CORPUS()                                                 \
+  if (!std::filesystem::is_directory(CorpusFile("")))                    \
+  GTEST_SKIP() << "no corpus of real .reg files at \"" << CorpusFile("") \
                << "\"; set the CMake cache variable KESTROVA_CORPUS_DIR to run these tests"
 
 std::string Fixture(const std::string& name) {
@@ -270,7 +270,6 @@ TEST(Regedit, AStoreFailureLeavesTheStoreAsItWas) {
   EXPECT_NE(run.err.find(file + ":5: "), std::string::npos) << run.err;
   EXPECT_EQ(Dump(*store.Engine()), before);
 
-
   // A store that may not be written.
   WriteFile(file, "REGEDIT4\n[HKEY_CURRENT_USER\\First]\n\"v\"=\"1\"\n");
   ReleaseSqliteStoreForThread(store.Path());
@@ -310,7 +309,8 @@ TEST(Regedit, EightBitFilesAreReadAsUtf8OrWindows1252AndExportedAsUtf8) {
             std::string::npos)
       << run.err;
   auto engine = store.Engine();
-  EXPECT_EQ(Get(*engine, RootKey::ClassesRoot, ".caf\xC3\xA9", "")->data, "Caf\xC3\xA9.Document\0"s);
+  EXPECT_EQ(Get(*engine, RootKey::ClassesRoot, ".caf\xC3\xA9", "")->data,
+            "Caf\xC3\xA9.Document\0"s);
   EXPECT_EQ(Get(*engine, RootKey::ClassesRoot, "Caf\xC3\xA9.Document", "")->data,
             "Caf\xC3\xA9 \xE2\x80\x93 R\xC3\xA9sum\xC3\xA9\0"s);
   EXPECT_EQ(Get(*engine, RootKey::ClassesRoot, "Caf\xC3\xA9.Document", "FriendlyTypeName")->data,
@@ -372,8 +372,8 @@ TEST(Regedit, RefusesWhatIsNoRegularFileOrNoTextWithoutReadingItAll) {
     EXPECT_NE(run.err.find("it is a"), std::string::npos) << run.err;
   }
   // A good header, then binary: refused at the first NUL, nothing imported.
-  WriteFile(dir.File("nul.reg"), "REGEDIT4\r\n[HKEY_CURRENT_USER\\Bin]\r\n\"a\"=\"1\"\r\n" +
-                                     std::string(3 << 20, '\0'));
+  WriteFile(dir.File("nul.reg"),
+            "REGEDIT4\r\n[HKEY_CURRENT_USER\\Bin]\r\n\"a\"=\"1\"\r\n" + std::string(3 << 20, '\0'));
   Outcome run = Regedit({"/s", dir.File("nul.reg")});
   EXPECT_EQ(run.rc, 2);
   EXPECT_NE(run.err.find("nul.reg:4: "), std::string::npos) << run.err;
@@ -628,8 +628,8 @@ TEST(Regedit, AnExportReplacesAFileKeepingItsModeAndFitsEveryNameThatFits) {
   const std::string longest = dir.File(std::string(251, 'n') + ".reg");
   Outcome run = Regedit({"/e", longest, "HKCR"});
   EXPECT_EQ(run.rc, 0) << run.err;
-  EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string>{"keep.reg", "new.reg",
-                                                           std::string(251, 'n') + ".reg"}));
+  EXPECT_EQ(FilesIn(dir.Path()),
+            (std::vector<std::string>{"keep.reg", "new.reg", std::string(251, 'n') + ".reg"}));
   // A folder in the file's place stays a folder.
   std::filesystem::create_directory(dir.File("folder.reg"));
   run = Regedit({"/e", dir.File("folder.reg"), "HKCR"});
@@ -650,7 +650,8 @@ TEST(Regedit, ADamagedTreeStopsTheExportWithNoFileLeft) {
     if (cycle) {
       // B holds A again: a walk that trusted the tree would never end.
       DamageStore(store.Path(), "DROP INDEX keys_by_id; INSERT INTO keys VALUES (" +
-                                    std::to_string(b.id) + ", CAST('BACK' AS BLOB), CAST('Back' AS BLOB), " +
+                                    std::to_string(b.id) +
+                                    ", CAST('BACK' AS BLOB), CAST('Back' AS BLOB), " +
                                     std::to_string(a.id) + ")");
     } else {
       std::string sql = "BEGIN;";
