@@ -560,6 +560,28 @@ class SqliteEngine final : public RegistryEngine {
                        StoreErrorKind::Limit);
     }
     const std::string fold = m_fold(name);
+    if (m_depth > 0) {
+      // Inside a transaction the write lock, once taken, stays until its end: the new id
+      // is read after a plain insert. (An insert that selects from its own table, or
+      // returns rows, makes SQLite build a temporary table each time.)
+      if (parent.id != m_liveKey && !ExistsId(parent.id)) {
+        throw StoreError("The key \"" + Shown(name) +
+                             "\" could not be created: its parent key was deleted meanwhile.",
+                         StoreErrorKind::Gone);
+      }
+      Run ins(S(kInsertChildInTransaction));
+      ins.Int(1, parent.id).Blob(2, fold).Blob(3, name);
+      const int rc = ins.Step();
+      if (rc != SQLITE_DONE) ThrowError(rc);
+      if (sqlite3_changes(m_db) == 0) {
+        if (auto found = Find(parent, name)) return *found;
+        ThrowError(SQLITE_CORRUPT);
+      }
+      Run q(S(kLastId));
+      if (q.Step() != SQLITE_ROW) ThrowError(SQLITE_CORRUPT);
+      m_liveKey = q.ColInt(0);
+      return KeyRef{m_liveKey, parent.depth + 1};
+    }
     {
       // One statement: the new id is taken under the write lock, and nothing is added
       // under a parent that another program deleted meanwhile.
@@ -583,8 +605,12 @@ class SqliteEngine final : public RegistryEngine {
   bool KeyExists(KeyRef key) override {
     if (!key) return false;
     EnsureRead();
+    return ExistsId(key.id);
+  }
+
+  bool ExistsId(int64_t id) {
     Run q(S(kKeyExists));
-    q.Int(1, key.id);
+    q.Int(1, id);
     const int rc = q.Step();
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) ThrowError(rc);
     return rc == SQLITE_ROW;
@@ -691,6 +717,30 @@ class SqliteEngine final : public RegistryEngine {
     if (rc != SQLITE_DONE) ThrowError(rc);
   }
 
+  void VisitValues(KeyRef key, const std::function<void(const RegValue&)>& each) override {
+    if (!key) return;
+    EnsureRead();
+    Run q(S(kVisitValues));
+    q.Int(1, key.id);
+    RegValue value;
+    int rc;
+    while ((rc = q.Step()) == SQLITE_ROW) {
+      value.name = q.ColBlob(0);
+      value.type = static_cast<uint32_t>(q.ColInt(1));
+      if (q.ColInt(4) != 0) {
+        value.data = q.ColBlob(2);
+      } else {
+        Run d(S(kValueData));
+        d.Int(1, q.ColInt(3));
+        const int found = d.Step();
+        if (found != SQLITE_ROW) ThrowError(found == SQLITE_DONE ? SQLITE_CORRUPT : found);
+        value.data = d.ColBlob(0);
+      }
+      each(value);
+    }
+    if (rc != SQLITE_DONE) ThrowError(rc);
+  }
+
   void SetValue(KeyRef key, std::string_view name, uint32_t type, std::string_view data) override {
     RequireWritable();
     if (!IsValidValueName(name)) {
@@ -784,6 +834,8 @@ class SqliteEngine final : public RegistryEngine {
   enum StmtId {
     kFindChild,
     kInsertChild,
+    kInsertChildInTransaction,
+    kLastId,
     kKeyExists,
     kListChildren,
     kChildren,
@@ -795,6 +847,8 @@ class SqliteEngine final : public RegistryEngine {
     kQueryValue,
     kGetValue,
     kListValues,
+    kVisitValues,
+    kValueData,
     kSetValue,
     kSetValueKnownKey,
     kDeleteValue,
@@ -810,6 +864,12 @@ class SqliteEngine final : public RegistryEngine {
                "SELECT ?1, ?2, ?3, (SELECT coalesce(max(id), 0) + 1 FROM keys) "
                "WHERE EXISTS(SELECT 1 FROM keys WHERE id=?1) "
                "ON CONFLICT(parent, fold) DO NOTHING RETURNING id";
+      case kInsertChildInTransaction:
+        return "INSERT INTO keys(parent, fold, name, id) "
+               "VALUES (?1, ?2, ?3, (SELECT coalesce(max(id), 0) + 1 FROM keys)) "
+               "ON CONFLICT(parent, fold) DO NOTHING";
+      case kLastId:
+        return "SELECT max(id) FROM keys";
       case kKeyExists:
         return "SELECT 1 FROM keys WHERE id=?1";
       case kListChildren:
@@ -838,6 +898,13 @@ class SqliteEngine final : public RegistryEngine {
         return "SELECT name, type, data FROM vals WHERE key=?1 AND fold=?2";
       case kListValues:
         return "SELECT name, type, data FROM vals WHERE key=?1 ORDER BY id";
+      case kVisitValues:
+        // The sort holds what it returns: data above 2 KiB is read after it, one value
+        // at a time, so that the key's data is never all in memory.
+        return "SELECT name, type, iif(length(data) <= 2048, data, NULL), id, length(data) <= 2048 "
+               "FROM vals WHERE key=?1 ORDER BY id";
+      case kValueData:
+        return "SELECT data FROM vals WHERE id=?1";
       case kSetValue:
         return "INSERT INTO vals(key, fold, name, type, data) "
                "SELECT ?1, ?2, ?3, ?4, ?5 WHERE EXISTS(SELECT 1 FROM keys WHERE id=?1) "

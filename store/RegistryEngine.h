@@ -2,6 +2,7 @@
 // The storage engine behind AssocStore and kestrova-regedit: trees of keys holding typed values.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -112,6 +113,13 @@ class RegistryEngine {
   virtual std::optional<ValueInfo> QueryValue(KeyRef key, std::string_view name) = 0;
   virtual std::optional<RegValue> GetValue(KeyRef key, std::string_view name) = 0;
   virtual void ListValues(KeyRef key, std::vector<RegValue>& values) = 0;
+  // Hands the key's values to `each` in ListValues' order, one at a time, so that a key's
+  // data need not all be in memory at once. `each` must not call the engine.
+  virtual void VisitValues(KeyRef key, const std::function<void(const RegValue&)>& each) {
+    std::vector<RegValue> values;
+    ListValues(key, values);
+    for (const RegValue& value : values) each(value);
+  }
   // Replaces the value (keeping its place in the order) or adds it. Throws StoreError.
   virtual void SetValue(KeyRef key, std::string_view name, uint32_t type,
                         std::string_view data) = 0;

@@ -15,11 +15,22 @@ constexpr std::size_t kMaxLineBytes = 8 * 1024 * 1024;
 // UTF-8; beyond this no value can fit the data limit, so reading stops keeping bytes.
 constexpr std::size_t kMaxRawHex = 2 * kMaxValueData + 2;
 
+// Leading blanks and the header itself: a first line longer than this is no header.
+constexpr std::size_t kMaxHeaderLine = 256;
+// What the UTF-16 decoder puts into a line in place of what cannot be text, so that the
+// line is refused as a whole: neither byte occurs in UTF-8.
+constexpr char kLoneSurrogate = '\xFE';
+constexpr char kStrayByte = '\xFF';
+
 constexpr std::string_view kHeader4 = "REGEDIT4";
 constexpr std::string_view kHeader5 = "Windows Registry Editor Version 5.00";
 constexpr std::string_view kHeader31 = "REGEDIT";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool IsTextType(uint32_t type) {
+  return type == RegType::Sz || type == RegType::ExpandSz || type == RegType::MultiSz;
+}
 
 std::string_view SkipBlanks(std::string_view s) {
   std::size_t i = 0;
@@ -46,22 +57,52 @@ int HexDigit(char c) {
   return -1;
 }
 
-// Adds one UTF-16 code unit; `high` carries a high surrogate waiting for its partner.
-void PutUnit(uint32_t unit, uint32_t& high, std::string& out) {
+// Adds one UTF-16 code unit; `high` carries a high surrogate waiting for its partner. An
+// unpaired surrogate adds kLoneSurrogate instead, and the result is false.
+bool PutUnit(uint32_t unit, uint32_t& high, std::string& out) {
+  bool paired = true;
   if (high != 0) {
     if (unit >= 0xDC00 && unit <= 0xDFFF) {
       AppendUtf8(0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00), out);
       high = 0;
-      return;
+      return true;
     }
-    AppendUtf8(high, out);
+    out += kLoneSurrogate;
     high = 0;
+    paired = false;
   }
-  if (unit >= 0xD800 && unit <= 0xDBFF) {
+  if (unit < 0x80) {
+    out += static_cast<char>(unit);
+  } else if (unit >= 0xD800 && unit <= 0xDBFF) {
     high = unit;
-    return;
+  } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+    out += kLoneSurrogate;
+    paired = false;
+  } else {
+    AppendUtf8(unit, out);
   }
-  AppendUtf8(unit, out);
+  return paired;
+}
+
+// The code points of Windows-1252's bytes 0x80 to 0x9F; all other bytes are their own code.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+constexpr uint64_t kHighBits = 0x8080808080808080ull;
+constexpr uint64_t kLowBits = 0x0101010101010101ull;
+
+uint64_t Load8(const char* p) {
+  uint64_t w;
+  std::memcpy(&w, p, sizeof w);
+  return w;
+}
+
+// For a word without high bits: a high bit in every byte that equals `c`.
+uint64_t BytesEqual(uint64_t w, unsigned char c) {
+  const uint64_t x = w ^ (kLowBits * c);
+  return (x - kLowBits) & ~x & kHighBits;
 }
 
 // Text given as hex in a version 5 file should be UTF-16LE, but files written by hand often
@@ -70,7 +111,8 @@ void PutUnit(uint32_t unit, uint32_t& high, std::string& out) {
 // garbage.
 bool LooksLike8BitText(std::string_view data) {
   if (data.size() % 2 != 0) return true;
-  return data.back() == '\0' && data.find('\0') == data.size() - 1;
+  // Two bytes ending in NUL are one UTF-16 character ("e9,00" is "é").
+  return data.size() > 2 && data.back() == '\0' && data.find('\0') == data.size() - 1;
 }
 
 // A key path as written after the root: trailing backslashes are dropped, as registry
@@ -94,30 +136,189 @@ KeyParse ParseKeyName(std::string_view text, RootKey& root, std::string_view& pa
   return CleanKeyPath(path) ? KeyParse::Ok : KeyParse::EmptyName;
 }
 
-std::string Quote(std::string_view text) {
-  constexpr std::size_t kShown = 60;
-  std::string out = "'";
-  out += text.substr(0, kShown);
-  if (text.size() > kShown) out += "...";
-  out += "'";
-  return out;
+std::string Quote(std::string_view text) { return "'" + Abbreviate(text, 60) + "'"; }
+
+// A first line that may still become a header once its end is read.
+bool CouldBeHeader(std::string_view partial) {
+  if (partial.size() > kMaxHeaderLine) return false;
+  std::string_view s = SkipBlanks(partial);
+  return kHeader4.starts_with(s) || kHeader5.starts_with(s);
 }
+
+class NullSink final : public RegSink {
+ public:
+  void OpenKey(RootKey, std::string_view, uint64_t) override {}
+  void DeleteKey(RootKey, std::string_view, uint64_t) override {}
+  void SetValue(std::string_view, uint32_t, std::string_view, uint64_t) override {}
+  void DeleteValue(std::string_view, uint64_t) override {}
+  void ValueTooLarge(std::string_view, uint64_t) override {}
+  void Skipped(uint64_t, std::string_view) override {}
+  void Warning(uint64_t, std::string_view) override {}
+  void Incomplete(uint64_t, std::string_view) override {}
+  void Refused(uint64_t, std::string_view) override {}
+};
 
 }  // namespace
 
-void AppendUtf16LeAsUtf8(std::string_view utf16, std::string& out) {
+bool AppendUtf16LeAsUtf8(std::string_view utf16, std::string& out) {
+  if (utf16.size() % 2 != 0) return false;
+  const std::size_t start = out.size();
   uint32_t high = 0;
+  bool paired = true;
   for (std::size_t i = 0; i + 1 < utf16.size(); i += 2) {
     uint32_t unit = static_cast<uint8_t>(utf16[i]) | (static_cast<uint8_t>(utf16[i + 1]) << 8);
-    PutUnit(unit, high, out);
+    paired = PutUnit(unit, high, out) && paired;
   }
-  if (high != 0) AppendUtf8(high, out);
+  if (paired && high == 0) return true;
+  out.resize(start);
+  return false;
 }
 
-RegParser::RegParser(RegSink& sink) : m_sink(sink) {}
+bool IsUtf8(std::string_view bytes) {
+  const char* p = bytes.data();
+  const std::size_t n = bytes.size();
+  std::size_t i = 0;
+  while (i < n) {
+    if (i + 8 <= n && (Load8(p + i) & kHighBits) == 0) {
+      i += 8;
+      continue;
+    }
+    const auto c = static_cast<unsigned char>(p[i]);
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    int need;
+    unsigned char low = 0x80, high = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+      need = 1;
+    } else if (c == 0xE0) {
+      need = 2, low = 0xA0;
+    } else if (c == 0xED) {
+      need = 2, high = 0x9F;
+    } else if (c >= 0xE1 && c <= 0xEF) {
+      need = 2;
+    } else if (c == 0xF0) {
+      need = 3, low = 0x90;
+    } else if (c >= 0xF1 && c <= 0xF3) {
+      need = 3;
+    } else if (c == 0xF4) {
+      need = 3, high = 0x8F;
+    } else {
+      return false;
+    }
+    if (n - i <= static_cast<std::size_t>(need)) return false;
+    for (int k = 1; k <= need; ++k) {
+      const auto b = static_cast<unsigned char>(p[i + k]);
+      if (b < low || b > high) return false;
+      low = 0x80, high = 0xBF;
+    }
+    i += static_cast<std::size_t>(need) + 1;
+  }
+  return true;
+}
+
+void AppendWindows1252AsUtf8(std::string_view bytes, std::string& out) {
+  out.reserve(out.size() + bytes.size());
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    if (c < 0x80) continue;
+    out.append(bytes.substr(start, i - start));
+    AppendUtf8(c < 0xA0 ? kCp1252High[c - 0x80] : c, out);
+    start = i + 1;
+  }
+  out.append(bytes.substr(start));
+}
+
+std::string Abbreviate(std::string_view text, std::size_t maxBytes) {
+  if (text.size() <= maxBytes) return std::string(text);
+  std::size_t cut = maxBytes;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return std::string(text.substr(0, cut)) + "...";
+}
+
+std::size_t Utf16Size(std::string_view utf8) {
+  std::size_t size = 0;
+  for (char c : utf8) {
+    const auto b = static_cast<unsigned char>(c);
+    if ((b & 0xC0) != 0x80) size += 2;
+    if (b >= 0xF0) size += 2;  // a surrogate pair
+  }
+  return size;
+}
+
+void ByteTextScan::Feed(std::string_view bytes) {
+  const char* p = bytes.data();
+  const std::size_t n = bytes.size();
+  std::size_t i = 0;
+  while (i < n && !Done()) {
+    if (m_need == 0 && i + 8 <= n) {
+      const uint64_t w = Load8(p + i);
+      if ((w & kHighBits) == 0 &&
+          (BytesEqual(w, 0) | BytesEqual(w, '\n') | BytesEqual(w, '\r')) == 0) {
+        m_afterCR = false;
+        m_lineBytes += 8;
+        if (m_lineBytes > kMaxLineBytes) m_stopped = true;
+        i += 8;
+        continue;
+      }
+    }
+    Slow(static_cast<unsigned char>(p[i++]));
+  }
+}
+
+void ByteTextScan::Finish() {
+  if (m_need > 0) m_invalid = true;
+}
+
+void ByteTextScan::Slow(unsigned char c) {
+  if (m_need > 0) {
+    if (c < m_low || c > m_high) {
+      m_invalid = true;
+      return;
+    }
+    m_low = 0x80, m_high = 0xBF;
+    --m_need;
+    ++m_lineBytes;
+    return;
+  }
+  if (c == '\n' || c == '\r') {
+    if (c == '\r' || !m_afterCR) ++m_line;
+    m_afterCR = c == '\r';
+    m_lineBytes = 0;
+    return;
+  }
+  m_afterCR = false;
+  if (c == 0 || ++m_lineBytes > kMaxLineBytes) {
+    m_stopped = true;
+    return;
+  }
+  if (c < 0x80) return;
+  m_nonAscii = true;
+  if (c >= 0xC2 && c <= 0xDF) {
+    m_need = 1;
+  } else if (c == 0xE0) {
+    m_need = 2, m_low = 0xA0;
+  } else if (c == 0xED) {
+    m_need = 2, m_high = 0x9F;
+  } else if (c >= 0xE1 && c <= 0xEF) {
+    m_need = 2;
+  } else if (c == 0xF0) {
+    m_need = 3, m_low = 0x90;
+  } else if (c >= 0xF1 && c <= 0xF3) {
+    m_need = 3;
+  } else if (c == 0xF4) {
+    m_need = 3, m_high = 0x8F;
+  } else {
+    m_invalid = true;
+  }
+}
+
+RegParser::RegParser(RegSink& sink, ByteText byteText) : m_sink(sink), m_byteText(byteText) {}
 
 void RegParser::Feed(std::string_view bytes) {
-  if (m_finished) return;
+  if (m_finished || m_stopped || (m_headerRead && m_format == RegFormat::Unrecognised)) return;
   while (m_encoding == Encoding::Unknown && !bytes.empty()) {
     m_head += bytes.front();
     bytes.remove_prefix(1);
@@ -127,7 +328,7 @@ void RegParser::Feed(std::string_view bytes) {
   if (m_encoding == Encoding::Utf16)
     DecodeUtf16(bytes);
   else
-    Split(bytes);
+    DecodeBytes(bytes);
 }
 
 // A UTF-16LE byte-order mark makes a UTF-16 file, as registry editors write version 5
@@ -143,29 +344,64 @@ void RegParser::DetectEncoding(bool final) {
     DecodeUtf16(h.substr(kUtf16Bom.size()));
   } else if (h.starts_with(kUtf8Bom)) {
     m_encoding = Encoding::Bytes;
-    Split(h.substr(kUtf8Bom.size()));
+    DecodeBytes(h.substr(kUtf8Bom.size()));
   } else if (!final && (kUtf16Bom.starts_with(h) || kUtf8Bom.starts_with(h))) {
     head.swap(m_head);
   } else {
     m_encoding = Encoding::Bytes;
-    Split(h);
+    DecodeBytes(h);
   }
 }
 
+void RegParser::DecodeBytes(std::string_view bytes) {
+  if (m_byteText == ByteText::Utf8) {
+    Split(bytes);
+    return;
+  }
+  m_decoded.clear();
+  AppendWindows1252AsUtf8(bytes, m_decoded);
+  Split(m_decoded);
+}
+
+// A byte lost from or added to a UTF-16 file shifts every later character by half: line
+// ends then read as U+0A00 (LF one byte early; the code point is unassigned). There the
+// text is put back in step, and the line that held the stray byte is marked to be refused,
+// so that one line is lost and reported rather than everything after it.
 void RegParser::DecodeUtf16(std::string_view bytes) {
   m_decoded.clear();
+  const std::size_t n = bytes.size();
+  const auto byte = [&](std::size_t at) {
+    return static_cast<uint32_t>(static_cast<uint8_t>(bytes[at]));
+  };
   std::size_t i = 0;
-  if (m_oddByte >= 0 && !bytes.empty()) {
-    PutUnit(static_cast<uint32_t>(m_oddByte) | (static_cast<uint8_t>(bytes[0]) << 8),
-            m_highSurrogate, m_decoded);
-    m_oddByte = -1;
-    i = 1;
-  }
-  for (; i + 1 < bytes.size(); i += 2) {
-    uint32_t unit = static_cast<uint8_t>(bytes[i]) | (static_cast<uint8_t>(bytes[i + 1]) << 8);
+  while (i < n) {
+    uint32_t unit;
+    if (m_skipByte) {
+      m_skipByte = false;
+      ++i;
+      continue;
+    }
+    if (m_oddByte >= 0) {
+      unit = static_cast<uint32_t>(m_oddByte) | (byte(i) << 8);
+      m_oddByte = -1;
+      ++i;
+    } else if (i + 1 < n) {
+      unit = byte(i) | (byte(i + 1) << 8);
+      i += 2;
+    } else {
+      m_oddByte = static_cast<int>(byte(i));
+      break;
+    }
+    if (unit == 0x0A00) {
+      if (m_highSurrogate != 0) m_decoded += kLoneSurrogate;
+      m_highSurrogate = 0;
+      m_decoded += kStrayByte;
+      m_decoded += '\n';
+      m_skipByte = true;
+      continue;
+    }
     PutUnit(unit, m_highSurrogate, m_decoded);
   }
-  if (i < bytes.size()) m_oddByte = static_cast<uint8_t>(bytes[i]);
   Split(m_decoded);
 }
 
@@ -181,7 +417,7 @@ void RegParser::Split(std::string_view text) {
   const char* data = text.data();
   std::size_t nextLf = 0;
   bool haveLf = false;
-  while (pos < n) {
+  while (pos < n && !m_stopped) {
     if (!haveLf || nextLf < pos) {
       const void* lf = std::memchr(data + pos, '\n', n - pos);
       nextLf = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - data) : n;
@@ -191,6 +427,7 @@ void RegParser::Split(std::string_view text) {
     std::size_t end = cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - data) : nextLf;
     if (end == n) {
       AppendPartial(text.substr(pos));
+      if (!m_headerRead) DecideHeaderEarly();
       return;
     }
     std::size_t next = end + 1;
@@ -227,44 +464,98 @@ void RegParser::AppendPartial(std::string_view piece) {
   m_partial.append(piece);
 }
 
+// With the first line unfinished: once it can no longer be a header, the file is no
+// registry file, and nothing more of it needs reading.
+void RegParser::DecideHeaderEarly() {
+  if (CouldBeHeader(m_partial) && !m_partialTooLong) return;
+  m_headerRead = true;
+  m_format = RegFormat::Unrecognised;
+  m_partial.clear();
+  m_partialTooLong = false;
+}
+
 void RegParser::Finish() {
   if (m_finished) return;
   if (m_encoding == Encoding::Unknown) DetectEncoding(true);
-  if (m_encoding == Encoding::Utf16 && m_highSurrogate != 0) {
-    m_decoded.clear();
-    AppendUtf8(m_highSurrogate, m_decoded);
+  if (m_encoding == Encoding::Utf16 && m_highSurrogate != 0 && !m_stopped) {
+    m_decoded.assign(1, kLoneSurrogate);
     m_highSurrogate = 0;
     Split(m_decoded);
   }
   m_pendingCR = false;
-  if (!m_partial.empty() || m_partialTooLong) {
+  if ((!m_partial.empty() || m_partialTooLong) && !m_stopped) {
     std::string last;
     last.swap(m_partial);
     bool tooLong = m_partialTooLong;
     m_partialTooLong = false;
     Line(last, tooLong);
   }
-  // A file that ends right after a backslash keeps the bytes read so far.
-  if (m_inHex) FinishHexValue();
+  if (m_stopped) {
+    m_finished = true;
+    return;
+  }
+  if (m_oddByte >= 0 && m_format != RegFormat::Unrecognised) {
+    m_sink.Warning(m_line, "the file ends inside a UTF-16 character; its last byte is ignored");
+  }
+  // A file that ends right after a backslash keeps the bytes read so far, as registry
+  // editors keep them; it is reported, since the rest of the value is lost.
+  if (m_inHex) {
+    m_sink.Incomplete(m_valueLine,
+                      "the file ends inside this value's hex data; the bytes read were kept");
+    FinishHexValue();
+  }
   m_finished = true;
 }
 
+void RegParser::Refuse(uint64_t line, std::string_view reason) {
+  m_stopped = true;
+  m_inHex = false;
+  m_sink.Refused(line, reason);
+}
+
 void RegParser::Line(std::string_view line, bool tooLong) {
+  if (m_stopped) return;
   ++m_line;
   if (!m_headerRead) {
     m_headerRead = true;
     Header(line, tooLong);
     return;
   }
+  if (m_format == RegFormat::Unrecognised) return;
+  // Either is a sure sign of a file that is not text; reading on could take as long as
+  // the file is big.
+  if (tooLong) {
+    Refuse(m_line, "the line is longer than 8 MiB, longer than any line of a registry file");
+    return;
+  }
+  if (line.find('\0') != std::string_view::npos) {
+    Refuse(m_line, "the line holds a NUL byte, which no text file holds");
+    return;
+  }
+  if (m_encoding == Encoding::Utf16) {
+    if (line.find(kStrayByte) != std::string_view::npos) {
+      Reject(line,
+             "a stray byte breaks the UTF-16 text in this line: what it holds up to here is "
+             "lost; the lines after it were read");
+      return;
+    }
+    if (line.find(kLoneSurrogate) != std::string_view::npos) {
+      Reject(line, "the line holds an unpaired UTF-16 surrogate, which is not text");
+      return;
+    }
+  } else if (m_byteText == ByteText::Utf8 && !IsUtf8(line)) {
+    Reject(line, "the line is not valid UTF-8");
+    return;
+  }
   switch (m_format) {
     case RegFormat::Unrecognised:
       return;
     case RegFormat::Win31:
-      Win31Line(line, tooLong);
+      Win31Line(line);
       return;
     case RegFormat::Regedit4:
     case RegFormat::Version5:
-      RegLine(line, tooLong);
+      RegLine(line);
       return;
   }
 }
@@ -272,7 +563,7 @@ void RegParser::Line(std::string_view line, bool tooLong) {
 // The header must be the first line, exactly as registry editors write it, after optional
 // blanks; they import nothing from any other file.
 void RegParser::Header(std::string_view line, bool tooLong) {
-  if (tooLong) return;
+  if (tooLong || line.size() > kMaxHeaderLine) return;
   std::string_view s = SkipBlanks(line);
   if (s == kHeader4) {
     m_format = RegFormat::Regedit4;
@@ -298,15 +589,7 @@ void RegParser::Reject(std::string_view line, std::string_view reason) {
   Skip(m_line, reason);
 }
 
-void RegParser::RegLine(std::string_view line, bool tooLong) {
-  if (tooLong) {
-    Reject(line, "line too long (over 8 MiB)");
-    return;
-  }
-  if (line.find('\0') != std::string_view::npos) {
-    Reject(line, "line holds a NUL character");
-    return;
-  }
+void RegParser::RegLine(std::string_view line) {
   if (m_inHex && ContinueHex(line)) return;
   std::string_view s = SkipBlanks(line);
   if (s.empty() || s[0] == ';') return;
@@ -436,11 +719,11 @@ void RegParser::ValueLine(std::string_view rest, bool isDefault) {
     std::string_view t = data.substr(4);
     std::size_t i = 0;
     uint64_t value = 0;
-    while (i < t.size() && HexDigit(t[i]) >= 0 && value <= 0xFFFFFFFFu) {
+    while (i < t.size() && i <= 8 && HexDigit(t[i]) >= 0) {
       value = value * 16 + static_cast<uint64_t>(HexDigit(t[i]));
       ++i;
     }
-    if (i == 0 || value > 0xFFFFFFFFu || !t.substr(i).starts_with("):")) {
+    if (i == 0 || i > 8 || !t.substr(i).starts_with("):")) {
       Skip(m_line, "hex(N): needs a type of 1 to 8 hex digits");
       return;
     }
@@ -524,26 +807,42 @@ bool RegParser::ParseHexBytes(std::string_view s, bool& continued) {
   }
 }
 
-// Text types given as hex get a terminator when they lack one (registry editors do this for
-// REG_EXPAND_SZ and REG_MULTI_SZ). REG_SZ keeps its bytes exactly: our own export writes
-// REG_SZ as hex(1) precisely when its bytes would not survive the quoted form.
 void RegParser::FinishHexValue() {
   m_inHex = false;
   const uint32_t type = m_hexType;
-  const bool text = type == RegType::Sz || type == RegType::ExpandSz || type == RegType::MultiSz;
-  if (text && !m_oversized && !m_data.empty()) {
-    const bool terminate = type != RegType::Sz;
-    if (m_utf16Hex && !LooksLike8BitText(m_data)) {
-      if (terminate && (m_data[m_data.size() - 1] != '\0' || m_data[m_data.size() - 2] != '\0'))
-        m_data.append(2, '\0');
-      m_scratch.clear();
-      AppendUtf16LeAsUtf8(m_data, m_scratch);
-      m_data.swap(m_scratch);
-    } else if (terminate && m_data.back() != '\0') {
-      m_data += '\0';
-    }
-  }
+  if (IsTextType(type) && !m_oversized && !m_data.empty() && !DecodeHexText()) return;
   ApplyValue(type);
+}
+
+// Text given as hex becomes UTF-8 like the rest of the file: UTF-16 in a version 5 file,
+// else bytes of the file's own 8-bit text. Text types get a terminator when they lack one
+// (registry editors do this for REG_EXPAND_SZ and REG_MULTI_SZ); REG_SZ keeps its bytes
+// exactly, since our own export writes REG_SZ as hex(1) precisely when its bytes would not
+// survive the quoted form. Data that is no text at all skips the value.
+bool RegParser::DecodeHexText() {
+  const bool terminate = m_hexType != RegType::Sz;
+  if (m_utf16Hex && !LooksLike8BitText(m_data)) {
+    if (terminate && (m_data[m_data.size() - 1] != '\0' || m_data[m_data.size() - 2] != '\0'))
+      m_data.append(2, '\0');
+    m_scratch.clear();
+    if (!AppendUtf16LeAsUtf8(m_data, m_scratch)) {
+      Skip(m_valueLine, "value skipped: its hex(" + std::to_string(m_hexType) +
+                            ") data is not UTF-16 text (it holds an unpaired surrogate)");
+      return false;
+    }
+    m_data.swap(m_scratch);
+    return true;
+  }
+  if (terminate && m_data.back() != '\0') m_data += '\0';
+  if (m_byteText == ByteText::Utf8) {
+    if (IsUtf8(m_data)) return true;
+    m_sink.Warning(m_valueLine, "the text of this hex(" + std::to_string(m_hexType) +
+                                    ") value is not valid UTF-8: read as Windows-1252");
+  }
+  m_scratch.clear();
+  AppendWindows1252AsUtf8(m_data, m_scratch);
+  m_data.swap(m_scratch);
+  return true;
 }
 
 void RegParser::SkipForKeyState() {
@@ -567,7 +866,10 @@ void RegParser::ApplyValue(uint32_t type) {
     SkipForKeyState();
     return;
   }
-  if (m_oversized || m_data.size() > kMaxValueData) {
+  // The registry counts text in UTF-16, which takes at most twice the bytes of UTF-8.
+  const bool mayGrow = IsTextType(type) && m_data.size() > kMaxValueData / 2;
+  const std::size_t size = mayGrow ? Utf16Size(m_data) : m_data.size();
+  if (m_oversized || size > kMaxValueData) {
     m_sink.ValueTooLarge(m_name, m_valueLine);
     return;
   }
@@ -629,17 +931,9 @@ bool RegParser::Unescape(std::string_view s, std::string& out, std::string_view&
 // The old REGEDIT form: "HKEY_CLASSES_ROOT\path = text" sets the key's default value. The
 // key name ends at the first blank; after '=' one blank is dropped and the rest, quotes
 // included, is the text.
-void RegParser::Win31Line(std::string_view line, bool tooLong) {
-  if (tooLong) {
-    Skip(m_line, "line too long (over 8 MiB)");
-    return;
-  }
+void RegParser::Win31Line(std::string_view line) {
   std::string_view s = SkipBlanks(line);
   if (s.empty() || s[0] == ';') return;
-  if (line.find('\0') != std::string_view::npos) {
-    Skip(m_line, "line holds a NUL character");
-    return;
-  }
   if (!line.starts_with(RegRootName(RootKey::ClassesRoot))) {
     Skip(m_line, "not a HKEY_CLASSES_ROOT line");
     return;
@@ -673,10 +967,23 @@ void RegParser::Win31Line(std::string_view line, bool tooLong) {
 }
 
 RegFormat ParseRegBytes(std::string_view bytes, RegSink& sink) {
-  RegParser parser(sink);
+  ByteTextScan scan;
+  scan.Feed(bytes);
+  scan.Finish();
+  RegParser parser(sink, scan.Result());
   parser.Feed(bytes);
   parser.Finish();
   return parser.Format();
+}
+
+RegHeader SniffRegHeader(std::string_view head, bool whole) {
+  // Enough for the longest header line, in UTF-16 with its byte-order mark.
+  constexpr std::size_t kEnough = 2 * kMaxHeaderLine + 16;
+  NullSink sink;
+  RegParser parser(sink);
+  parser.Feed(head.substr(0, kEnough));
+  if (whole && head.size() <= kEnough) parser.Finish();
+  return {parser.HeaderRead() || whole, parser.Format(), parser.Utf16()};
 }
 
 }  // namespace kestrova

@@ -1,5 +1,8 @@
 #include "tools/RegWriter.h"
 
+#include "store/RegistryRules.h"
+#include "tools/RegReader.h"
+
 namespace kestrova {
 namespace {
 
@@ -138,14 +141,36 @@ void RegExporter::Flush() {
   m_out.clear();
 }
 
+void RegExporter::Visit(KeyRef key) {
+  constexpr int64_t kBitmapIds = int64_t{1} << 26;
+  bool repeated;
+  if (key.id >= 0 && key.id < kBitmapIds) {
+    const auto at = static_cast<std::size_t>(key.id);
+    if (m_seen.size() <= at) m_seen.resize(std::max(at + 1, m_seen.size() * 2));
+    repeated = m_seen[at];
+    m_seen[at] = true;
+  } else {
+    repeated = !m_seenLarge.insert(key.id).second;
+  }
+  if (repeated || key.depth > kMaxKeyDepth) {
+    const std::string shown = Abbreviate(m_path, 200);
+    throw StoreError(
+        "The store is damaged: its key tree " +
+            std::string(repeated ? "reaches a key twice" : "goes deeper than 512 levels") +
+            " (at \"" + shown + "\"), so it has a cycle. The export was stopped.",
+        StoreErrorKind::Damaged);
+  }
+}
+
 void RegExporter::Walk(KeyRef key, std::size_t depth) {
+  Visit(key);
   m_out += "\r\n[";
   m_out += m_path;
   m_out += "]\r\n";
-  m_values.clear();
-  m_engine.ListValues(key, m_values);
-  for (const RegValue& value : m_values) AppendRegValue(m_out, value.name, value.type, value.data);
-  if (m_out.size() >= kFlushBytes) Flush();
+  m_engine.VisitValues(key, [this](const RegValue& value) {
+    AppendRegValue(m_out, value.name, value.type, value.data);
+    if (m_out.size() >= kFlushBytes) Flush();
+  });
 
   if (m_levels.size() <= depth) m_levels.emplace_back();
   std::vector<ChildKey>& children = m_levels[depth];

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "store/RegistryEngine.h"
@@ -17,7 +18,10 @@ namespace kestrova {
 void AppendRegValue(std::string& out, std::string_view name, uint32_t type, std::string_view data);
 
 // Writes subtrees depth-first: a key, its values in the engine's order, then its subkeys in
-// the engine's order. Output is handed to the sink in pieces of about 1 MiB.
+// the engine's order. Output is handed to the sink in pieces of about 1 MiB (more only for
+// one value bigger than that), so memory does not grow with a key's data. A tree that
+// reaches a key twice or goes deeper than the registry allows is a damaged store: Tree then
+// throws StoreError rather than write without end.
 class RegExporter {
  public:
   using Sink = std::function<void(std::string_view)>;
@@ -32,6 +36,7 @@ class RegExporter {
  private:
   void Walk(KeyRef key, std::size_t depth);
   void Flush();
+  void Visit(KeyRef key);
 
   RegistryEngine& m_engine;
   Sink m_sink;
@@ -40,7 +45,9 @@ class RegExporter {
   // One list of children per level; a deque, so that a deeper level never moves the lists
   // of the levels still being walked.
   std::deque<std::vector<ChildKey>> m_levels;
-  std::vector<RegValue> m_values;
+  // The ids of the keys written: one bit each while ids are small, as a store's are.
+  std::vector<bool> m_seen;
+  std::unordered_set<int64_t> m_seenLarge;
 };
 
 }  // namespace kestrova

@@ -31,6 +31,8 @@ class Recorder : public RegSink {
   std::vector<std::string> skips;
   std::vector<uint64_t> skipLines;
   std::vector<std::string> warnings;
+  std::vector<std::string> incomplete;
+  std::vector<std::string> refused;
 
   void OpenKey(RootKey root, std::string_view path, uint64_t line) override {
     ops.push_back("open " + std::string(RegRootName(root)) + "\\" + std::string(path) + " @" +
@@ -57,6 +59,12 @@ class Recorder : public RegSink {
   }
   void Warning(uint64_t line, std::string_view message) override {
     warnings.push_back(std::to_string(line) + ": " + std::string(message));
+  }
+  void Incomplete(uint64_t line, std::string_view message) override {
+    incomplete.push_back(std::to_string(line) + ": " + std::string(message));
+  }
+  void Refused(uint64_t line, std::string_view reason) override {
+    refused.push_back(std::to_string(line) + ": " + std::string(reason));
   }
 };
 
@@ -186,7 +194,7 @@ TEST(RegReader, SkipsAndReportsEveryMalformedLine) {
                                         "Name=\"no quotes\"",
                                         "#hash",
                                         "\"a\"=HEX:01",
-                                        std::string("\"a\"=\"nul\0here\"", 15)};
+                                        "\"a\"=hex(000000001):00"};
   for (const std::string& line : bad) {
     Parsed p = Parse("REGEDIT4\n[HKEY_CURRENT_USER\\k]\n" + line + "\n\"ok\"=dword:2\n");
     ASSERT_EQ(p.rec.skipLines, std::vector<uint64_t>{3}) << line;
@@ -231,19 +239,164 @@ TEST(RegReader, Version5TextInHexIsUtf16) {
       "\"e\"=hex(2):25,00,e9,00,3d,d8,00,de,00,00\r\n"  // "%é😀" with terminator
       "\"m\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"
       "\"u\"=hex(2):41,00,42,00\r\n"  // no terminator: one is added
-      "\"s\"=hex(1):41,00\r\n"        // read either way: "A" and its NUL
+      "\"s\"=hex(1):41,00\r\n"        // "A", no terminator added to REG_SZ
       "\"8\"=hex(2):40,25,31,00\r\n"  // 8-bit text in a v5 file
       "\"o\"=hex(2):41,42,43\r\n"     // odd size: cannot be UTF-16
       "\"b\"=hex:41,00\r\n";
-  const std::vector<std::string> expected = {
-      "open HKEY_CURRENT_USER\\k @2",  "set 'e' 2 [25,c3,a9,f0,9f,98,80,00] @3",
-      "set 'm' 7 [61,00,62,00,00] @4", "set 'u' 2 [41,42,00] @5",
-      "set 's' 1 [41,00] @6",          "set '8' 2 [40,25,31,00] @7",
-      "set 'o' 2 [41,42,43,00] @8",    "set 'b' 3 [41,00] @9"};
+  const std::vector<std::string> expected = {"open HKEY_CURRENT_USER\\k @2",
+                                             "set 'e' 2 [25,c3,a9,f0,9f,98,80,00] @3",
+                                             "set 'm' 7 [61,00,62,00,00] @4",
+                                             "set 'u' 2 [41,42,00] @5",
+                                             "set 's' 1 [41] @6",
+                                             "set '8' 2 [40,25,31,00] @7",
+                                             "set 'o' 2 [41,42,43,00] @8",
+                                             "set 'b' 3 [41,00] @9"};
   EXPECT_EQ(Parse("Windows Registry Editor Version 5.00" + body).rec.ops, expected);
   // In a REGEDIT4 file the same bytes are 8-bit text (which already ends in a NUL).
   Parsed four = Parse("REGEDIT4\r\n[HKEY_CURRENT_USER\\k]\r\n\"u\"=hex(2):41,00,42,00\r\n");
   EXPECT_EQ(four.rec.ops[1], "set 'u' 2 [41,00,42,00] @3");
+
+  // One UTF-16 character is text, never a raw byte; an unpaired surrogate is no text.
+  Parsed one = Parse(
+      "Windows Registry Editor Version 5.00\r\n[HKEY_CURRENT_USER\\k]\r\n"
+      "\"e\"=hex(2):e9,00\r\n\"s\"=hex(1):e9,00\r\n\"lone\"=hex(2):41,00,00,d8,42,00\r\n"
+      "\"after\"=dword:1\r\n");
+  EXPECT_EQ(one.rec.ops,
+            (std::vector<std::string>{"open HKEY_CURRENT_USER\\k @2", "set 'e' 2 [c3,a9,00] @3",
+                                      "set 's' 1 [c3,a9] @4", "set 'after' 4 [01,00,00,00] @6"}));
+  EXPECT_EQ(one.rec.skipLines, std::vector<uint64_t>{5});
+}
+
+TEST(RegReader, EightBitFilesAreUtf8OnlyWhenAllOfThemIs) {
+  // "Café" in the ANSI code page, a euro sign (0x80) and the five bytes the code page
+  // leaves undefined, which become C1 controls.
+  Parsed ansi = Parse(
+      "REGEDIT4\r\n[HKEY_CLASSES_ROOT\\Caf\xE9]\r\n@=\"\x80 \x81\x8D\x8F\x90\x9D\"\r\n"
+      "\"x\"=hex(2):e9,00\r\n");
+  EXPECT_EQ(ansi.rec.ops,
+            (std::vector<std::string>{"open HKEY_CLASSES_ROOT\\Caf\xC3\xA9 @2",
+                                      "set '' 1 [e2,82,ac,20,c2,81,c2,8d,c2,8f,c2,90,c2,9d,00] @3",
+                                      "set 'x' 2 [c3,a9,00] @4"}));
+  EXPECT_TRUE(ansi.rec.warnings.empty());
+
+  // Valid UTF-8 stays as it is, hex text included.
+  Parsed utf8 = Parse("REGEDIT4\r\n[HKEY_CLASSES_ROOT\\Caf\xC3\xA9]\r\n\"x\"=hex(2):c3,a9,00\r\n");
+  EXPECT_EQ(utf8.rec.ops, (std::vector<std::string>{"open HKEY_CLASSES_ROOT\\Caf\xC3\xA9 @2",
+                                                    "set 'x' 2 [c3,a9,00] @3"}));
+
+  // One byte that is not UTF-8, however late, makes the whole file Windows-1252.
+  Parsed mixed = Parse("REGEDIT4\r\n[HKEY_CLASSES_ROOT\\\xC3\xA9]\r\n@=\"\xE9\"\r\n");
+  EXPECT_EQ(mixed.rec.ops, (std::vector<std::string>{"open HKEY_CLASSES_ROOT\\\xC3\x83\xC2\xA9 @2",
+                                                     "set '' 1 [c3,a9,00] @3"}));
+
+  // Hex text that is not UTF-8 in a UTF-8 file is read in the code page, with a warning.
+  Parsed hex = Parse("REGEDIT4\r\n[HKEY_CLASSES_ROOT\\k]\r\n\"x\"=hex(7):e9,00,00\r\n");
+  EXPECT_EQ(hex.rec.ops[1], "set 'x' 7 [c3,a9,00,00] @3");
+  EXPECT_EQ(hex.rec.warnings.size(), 1u);
+
+  // The scan that decides stops at the first byte that is not UTF-8 and names its line.
+  ByteTextScan scan;
+  scan.Feed("REGEDIT4\r\n\r\n\xC3\xA9\n\xE9\n" + std::string(1000, 'x'));
+  EXPECT_TRUE(scan.Done());
+  EXPECT_EQ(scan.Result(), ByteText::Windows1252);
+  EXPECT_EQ(scan.InvalidLine(), 4u);
+  ByteTextScan cut;
+  cut.Feed("REGEDIT4\n\xE2\x82");  // a sequence cut off by the end
+  EXPECT_EQ(cut.Result(), ByteText::Utf8);
+  cut.Finish();
+  EXPECT_EQ(cut.Result(), ByteText::Windows1252);
+}
+
+TEST(RegReader, AStrayByteInUtf16LosesOneReportedLine) {
+  std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
+  for (int i = 0; i < 1000; ++i) text += "[HKEY_CURRENT_USER\\k" + std::to_string(i) + "]\r\n";
+  const std::string file = Utf16(text);
+  const std::size_t at = file.find(Utf16("k100]").substr(2));
+  for (bool dropped : {true, false}) {
+    SCOPED_TRACE(dropped ? "a byte lost" : "a byte added");
+    std::string damaged = file;
+    if (dropped)
+      damaged.erase(at + 1, 1);
+    else
+      damaged.insert(at + 1, 1, 'x');
+    Recorder rec;
+    RegParser parser(rec);
+    for (std::size_t i = 0; i < damaged.size(); i += 7)
+      parser.Feed(std::string_view(damaged).substr(i, 7));
+    parser.Finish();
+    EXPECT_EQ(rec.ops.size(), 999u);
+    ASSERT_EQ(rec.skipLines, std::vector<uint64_t>{103});
+    EXPECT_NE(rec.skips[0].find("stray byte"), std::string::npos);
+    EXPECT_EQ(rec.ops.back(), "open HKEY_CURRENT_USER\\k999 @1002");
+  }
+}
+
+TEST(RegReader, UnpairedSurrogatesInAUtf16FileAreRefusedByLine) {
+  std::string file = Utf16("Windows Registry Editor Version 5.00\r\n[HKEY_CURRENT_USER\\a");
+  file += std::string("\x00\xD8", 2);  // a high surrogate with no partner
+  file += Utf16("]\r\n\"v\"=\"1\"\r\n[HKEY_CURRENT_USER\\b]\r\n@=\"x").substr(2);
+  file += std::string("\x00\xDC", 2);  // a low one alone
+  file += Utf16("\"\r\n").substr(2);
+  Parsed p = Parse(file);
+  EXPECT_EQ(p.rec.ops, std::vector<std::string>{"open HKEY_CURRENT_USER\\b @4"});
+  EXPECT_EQ(p.rec.skipLines, (std::vector<uint64_t>{2, 3, 5}));
+}
+
+TEST(RegReader, StopsAtTheFirstSignOfAFileThatIsNotText) {
+  // Without a header line nothing past the first bytes is read.
+  Recorder none;
+  RegParser zeros(none);
+  zeros.Feed(std::string(4096, '\0'));
+  EXPECT_TRUE(zeros.HeaderRead());
+  EXPECT_EQ(zeros.Format(), RegFormat::Unrecognised);
+  RegParser blanks(none);
+  blanks.Feed(std::string(300, ' '));
+  EXPECT_TRUE(blanks.HeaderRead());
+  EXPECT_EQ(SniffRegHeader("REGEDI", false).decided, false);
+  EXPECT_EQ(SniffRegHeader("REGEDIT4\r\n", false).format, RegFormat::Regedit4);
+  EXPECT_TRUE(SniffRegHeader(Utf16("Windows Registry Editor Version 5.00\r\n"), false).utf16);
+  EXPECT_EQ(SniffRegHeader("REGEDIT4", true).format, RegFormat::Regedit4);
+
+  // A NUL byte after a good header ends the reading: no later line reaches the sink.
+  Recorder rec;
+  RegParser parser(rec);
+  parser.Feed(
+      std::string("REGEDIT4\n[HKEY_CURRENT_USER\\k]\n\"a\"=\"x\0\"\n[HKEY_CURRENT_USER\\z]\n", 45));
+  EXPECT_TRUE(parser.Stopped());
+  parser.Finish();
+  EXPECT_EQ(rec.ops, std::vector<std::string>{"open HKEY_CURRENT_USER\\k @2"});
+  ASSERT_EQ(rec.refused.size(), 1u);
+  EXPECT_EQ(rec.refused[0].substr(0, 3), "3: ");
+}
+
+TEST(RegReader, AFileCutInsideHexDataKeepsTheBytesAndSaysSo) {
+  Parsed p = Parse("REGEDIT4\n[HKEY_CURRENT_USER\\k]\n\"g\"=hex:05,06,\\\n  07,\\");
+  EXPECT_EQ(p.rec.ops.back(), "set 'g' 3 [05,06,07] @3");
+  ASSERT_EQ(p.rec.incomplete.size(), 1u);
+  EXPECT_EQ(p.rec.incomplete[0].substr(0, 3), "3: ");
+  EXPECT_TRUE(Parse("REGEDIT4\n[HKEY_CURRENT_USER\\k]\n\"g\"=hex:05\n").rec.incomplete.empty());
+}
+
+TEST(RegReader, ReportsCutLongNamesWithoutBreakingACharacter) {
+  std::string root;
+  for (int i = 0; i < 50; ++i) root += "\xC3\xA9";
+  Parsed p = Parse("REGEDIT4\n[x" + root + "\\k]\n");
+  ASSERT_EQ(p.rec.skips.size(), 1u);
+  EXPECT_NE(p.rec.skips[0].find("..."), std::string::npos);
+  EXPECT_TRUE(IsUtf8(p.rec.skips[0])) << p.rec.skips[0];
+}
+
+TEST(RegReader, TextDataIsMeasuredInUtf16AsTheRegistryCountsIt) {
+  // 400,000 CJK characters: 1.2 MB as UTF-8 but 800 KB as the registry holds them.
+  std::string cjk;
+  for (int i = 0; i < 400000; ++i) cjk += "\xE6\x97\xA5";
+  Parsed fits = Parse("REGEDIT4\n[HKEY_CURRENT_USER\\k]\n\"t\"=\"" + cjk + "\"\n");
+  ASSERT_EQ(fits.rec.ops.size(), 2u);
+  EXPECT_EQ(fits.rec.ops[1].substr(0, 10), "set 't' 1 ");
+  for (int i = 0; i < 200000; ++i) cjk += "\xE6\x97\xA5";  // 1.2 MB as UTF-16
+  Parsed over = Parse("REGEDIT4\n[HKEY_CURRENT_USER\\k]\n\"t\"=\"" + cjk + "\"\n");
+  EXPECT_EQ(over.rec.ops[1], "too large 't' @3");
+  EXPECT_EQ(Utf16Size("a\xC3\xA9\xE6\x97\xA5\xF0\x9F\x98\x80"), 10u);
 }
 
 TEST(RegReader, Utf16FileBecomesUtf8) {
@@ -291,7 +444,7 @@ TEST(RegReader, BoundsHostileSizes) {
   EXPECT_EQ(p.rec.ops[1], "too large 'big' @3");
   EXPECT_EQ(p.rec.ops[2].substr(0, 9), "set 'afte");
 
-  // A line longer than any valid entry is skipped without being kept whole.
+  // A line longer than any valid entry refuses the file without being kept whole.
   std::string longLine = "REGEDIT4\n[HKEY_CURRENT_USER\\k]\n\"a\"=\"" +
                          std::string(9 * 1024 * 1024, 'x') + "\"\n\"b\"=dword:1\n";
   Recorder rec;
@@ -299,8 +452,9 @@ TEST(RegReader, BoundsHostileSizes) {
   for (std::size_t at = 0; at < longLine.size(); at += 4096)
     parser.Feed(std::string_view(longLine).substr(at, 4096));
   parser.Finish();
-  EXPECT_EQ(rec.skipLines, std::vector<uint64_t>{3});
-  ASSERT_EQ(rec.ops.size(), 2u);
+  ASSERT_EQ(rec.refused.size(), 1u);
+  EXPECT_EQ(rec.refused[0].substr(0, 3), "3: ");
+  ASSERT_EQ(rec.ops.size(), 1u);
 }
 
 std::string Value(std::string_view name, uint32_t type, std::string_view data) {

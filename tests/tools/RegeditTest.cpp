@@ -2,9 +2,17 @@
 // corpus of real .reg files, golden folders, refusals and store failures.
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <sstream>
 
@@ -95,6 +103,35 @@ std::string Env(const char* name) {
 
 std::string CorpusFile(const std::string& name) { return Env("KESTROVA_CORPUS_DIR") + "/" + name; }
 
+// The corpus of real .reg files lies beside the CI checkout, not in the repository.
+#define REQUIRE_CORPUS()                                                 \
+  if (!std::filesystem::is_directory(CorpusFile("")))                    \
+  GTEST_SKIP() << "no corpus of real .reg files at \"" << CorpusFile("") \
+               << "\"; set the CMake cache variable KESTROVA_CORPUS_DIR to run these tests"
+
+std::string Fixture(const std::string& name) {
+  return Env("KESTROVA_SOURCE_DIR") + "/tests/tools/data/files/" + name;
+}
+
+std::vector<std::string> FilesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A store damaged the way no engine writes one: sql run on its file directly.
+void DamageStore(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  char* message = nullptr;
+  const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message);
+  EXPECT_EQ(rc, SQLITE_OK) << (message ? message : "");
+  sqlite3_free(message);
+  sqlite3_close(db);
+}
+
 TEST(Regedit, RoundTripKeepsEveryTypeNameAndByte) {
   TestStore store;
   TempDir dir;
@@ -122,6 +159,8 @@ TEST(Regedit, RoundTripKeepsEveryTypeNameAndByte) {
       {"expand", RegType::ExpandSz, "%SystemRoot%\\x.dll\0"s},
       {"expand empty", RegType::ExpandSz, ""},
       {"multi", RegType::MultiSz, "one\0two\0\0"s},
+      {"expand \xC3\xA9", RegType::ExpandSz, "%APPDATA%\\Caf\xC3\xA9 \xE2\x82\xAC\0"s},
+      {"multi \xE6\x97\xA5", RegType::MultiSz, "\xC3\xA9\0\xF0\x9F\x98\x80\0\0"s},
       {"binary", RegType::Binary, binary},
       {"binary empty", RegType::Binary, ""},
       {"dword", RegType::Dword, "\x78\x56\x34\x12"},
@@ -231,14 +270,6 @@ TEST(Regedit, AStoreFailureLeavesTheStoreAsItWas) {
   EXPECT_NE(run.err.find(file + ":5: "), std::string::npos) << run.err;
   EXPECT_EQ(Dump(*store.Engine()), before);
 
-  // Data over 1 MiB.
-  std::string big = "REGEDIT4\n[HKEY_CURRENT_USER\\First]\n\"big\"=hex:00";
-  for (int i = 0; i < 1024 * 1024; ++i) big += ",01";
-  WriteFile(file, big + "\n");
-  run = Regedit({"/s", file});
-  EXPECT_EQ(run.rc, 2);
-  EXPECT_EQ(Dump(*store.Engine()), before);
-
   // A store that may not be written.
   WriteFile(file, "REGEDIT4\n[HKEY_CURRENT_USER\\First]\n\"v\"=\"1\"\n");
   ReleaseSqliteStoreForThread(store.Path());
@@ -250,6 +281,102 @@ TEST(Regedit, AStoreFailureLeavesTheStoreAsItWas) {
   EXPECT_EQ(Regedit({"/e", dir.File("ro.reg")}).rc, 0);
   unsetenv("KESTROVA_STORE_READONLY");
   ReleaseSqliteStoreForThread(store.Path());
+  EXPECT_EQ(Dump(*store.Engine()), before);
+}
+
+TEST(Regedit, AValueOverTheDataLimitIsSkippedAndTheRestImported) {
+  TestStore store;
+  TempDir dir;
+  const std::string file = dir.File("big.reg");
+  std::string big = "REGEDIT4\n[HKEY_CURRENT_USER\\First]\n\"big\"=hex:00";
+  for (int i = 0; i < 1024 * 1024; ++i) big += ",01";
+  WriteFile(file, big + "\n\"small\"=\"kept\"\n");
+  Outcome run = Regedit({"/s", file});
+  EXPECT_EQ(run.rc, 1);
+  EXPECT_NE(run.err.find(file + ":3: "), std::string::npos) << run.err;
+  auto engine = store.Engine();
+  EXPECT_FALSE(Get(*engine, RootKey::CurrentUser, "First", "big"));
+  EXPECT_EQ(Get(*engine, RootKey::CurrentUser, "First", "small")->data, "kept\0"s);
+  EXPECT_EQ(Regedit({"/s", "--strict", file}).rc, 2);
+}
+
+TEST(Regedit, EightBitFilesAreReadAsUtf8OrWindows1252AndExportedAsUtf8) {
+  TestStore store;
+  TempDir dir;
+  Outcome run = Regedit({"/s", Fixture("ansi-1252.reg")});
+  ASSERT_EQ(run.rc, 0) << run.err;
+  EXPECT_NE(run.err.find("ansi-1252.reg: read as Windows-1252 (not valid UTF-8 at line 4)"),
+            std::string::npos)
+      << run.err;
+  auto engine = store.Engine();
+  EXPECT_EQ(Get(*engine, RootKey::ClassesRoot, ".caf\xC3\xA9", "")->data,
+            "Caf\xC3\xA9.Document\0"s);
+  EXPECT_EQ(Get(*engine, RootKey::ClassesRoot, "Caf\xC3\xA9.Document", "")->data,
+            "Caf\xC3\xA9 \xE2\x80\x93 R\xC3\xA9sum\xC3\xA9\0"s);
+  EXPECT_EQ(Get(*engine, RootKey::ClassesRoot, "Caf\xC3\xA9.Document", "FriendlyTypeName")->data,
+            "Caf\xC3\xA9\0"s);
+  run = Regedit({"/e", dir.File("out.reg"), "HKCR\\.caf\xC3\xA9"});
+  ASSERT_EQ(run.rc, 0) << run.err;
+  EXPECT_NE(ReadFile(dir.File("out.reg")).find("@=\"Caf\xC3\xA9.Document\""), std::string::npos);
+  run = Regedit({"/s", dir.File("out.reg")});
+  EXPECT_EQ(run.err, dir.File("out.reg") + ": read as UTF-8\n");
+
+  run = Regedit({"/s", Fixture("utf8.reg")});
+  ASSERT_EQ(run.rc, 0) << run.err;
+  EXPECT_EQ(run.err, Fixture("utf8.reg") + ": read as UTF-8\n");
+  EXPECT_EQ(Get(*engine, RootKey::ClassesRoot, ".\xE6\x97\xA5\xE6\x9C\xAC", "Multi")->data,
+            "\xC3\xA9\0\xE2\x82\xAC\0\0"s);
+  // The export is UTF-8, read back as UTF-8, byte for byte.
+  ExpectRoundTrip(store, dir.Path());
+}
+
+TEST(Regedit, AStrayByteInAUtf16FileCostsOneReportedLine) {
+  TestStore store;
+  TempDir dir;
+  std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
+  for (int i = 0; i < 1000; ++i) text += "[HKEY_CURRENT_USER\\k" + std::to_string(i) + "]\r\n";
+  std::string file = "\xFF\xFE";
+  for (char c : text) file += {c, '\0'};
+  file.erase(file.find("k\0001\0000\0000\0"s) + 3, 1);
+  WriteFile(dir.File("v5.reg"), file);
+  Outcome run = Regedit({"/s", dir.File("v5.reg")});
+  EXPECT_EQ(run.rc, 1);
+  EXPECT_NE(run.err.find("v5.reg:103: a stray byte"), std::string::npos) << run.err.substr(0, 2000);
+  std::vector<std::string> keys;
+  store.Engine()->ListChildren(store.Engine()->Root(RootKey::CurrentUser), keys);
+  EXPECT_EQ(keys.size(), 999u);
+}
+
+TEST(Regedit, AFileCutInsideHexDataIsReportedAndRefusedUnderStrict) {
+  TestStore store;
+  TempDir dir;
+  const std::string file = dir.File("cut.reg");
+  WriteFile(file, "REGEDIT4\r\n[HKEY_CURRENT_USER\\Cut]\r\n\"h\"=hex:01,02,\\");
+  Outcome run = Regedit({"/s", "--strict", file});
+  EXPECT_EQ(run.rc, 2);
+  EXPECT_NE(run.err.find(file + ":3: "), std::string::npos) << run.err;
+  EXPECT_FALSE(Find(*store.Engine(), RootKey::CurrentUser, "Cut"));
+  run = Regedit({"/s", file});
+  EXPECT_EQ(run.rc, 1);
+  EXPECT_EQ(Get(*store.Engine(), RootKey::CurrentUser, "Cut", "h")->data, "\1\2");
+}
+
+TEST(Regedit, RefusesWhatIsNoRegularFileOrNoTextWithoutReadingItAll) {
+  TestStore store;
+  TempDir dir;
+  const std::string before = Dump(*store.Engine());
+  ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  for (std::string path : {dir.File("fifo"), std::string("/dev/zero"), dir.Path()}) {
+    Outcome run = Regedit({"/s", path});
+    EXPECT_EQ(run.rc, 2) << path;
+    EXPECT_NE(run.err.find("it is a"), std::string::npos) << run.err;
+  }
+  // A good header, then binary: refused at the first NUL, nothing imported.
+  WriteFile(dir.File("nul.reg"),
+            "REGEDIT4\r\n[HKEY_CURRENT_USER\\Bin]\r\n\"a\"=\"1\"\r\n" + std::string(3 << 20, '\0'));
+  Outcome run = Regedit({"/s", dir.File("nul.reg")});
+  EXPECT_EQ(run.rc, 2);
+  EXPECT_NE(run.err.find("nul.reg:4: "), std::string::npos) << run.err;
   EXPECT_EQ(Dump(*store.Engine()), before);
 }
 
@@ -317,6 +444,7 @@ struct CorpusCheck {
 };
 
 TEST(Regedit, EveryCorpusFileImportsAndExportsAgain) {
+  REQUIRE_CORPUS();
   const std::string photo = "@%ProgramFiles%\\Windows Photo Viewer\\PhotoViewer.dll,-3056\0"s;
   const std::string shell32 = "@%SystemRoot%\\System32\\shell32.dll,-10156\0"s;
   const std::vector<CorpusCheck> checks = {
@@ -394,7 +522,24 @@ TEST(Regedit, EveryCorpusFileImportsAndExportsAgain) {
   }
 }
 
+TEST(Regedit, CorpusFilesWith8BitTextAreReadAsTheirBytesAre) {
+  REQUIRE_CORPUS();
+  TestStore store;
+  // A UTF-8 comment: the file is UTF-8.
+  const std::string utf8 = CorpusFile("bird00101011_mvplayer_install.reg");
+  Outcome run = Regedit({"/s", utf8});
+  EXPECT_EQ(run.rc, 0);
+  EXPECT_EQ(run.err, utf8 + ": read as UTF-8\n");
+  // 8-bit bytes given as hex(2) in a version 5 file: text in the file's 8-bit encoding.
+  run = Regedit({"/s", CorpusFile("anyi11_anyi11_fix_exe.reg")});
+  EXPECT_EQ(run.rc, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(Get(*store.Engine(), RootKey::ClassesRoot, "exefile", "FriendlyTypeName")->data,
+            "@%SystemRoot%\\System32\\shell32.dll,-10156\0"s);
+}
+
 TEST(Regedit, CorpusDeletionsTakeEffect) {
+  REQUIRE_CORPUS();
   TestStore store;
   auto engine = store.Engine();
   KeyRef shell = engine->CreateChild(*Find(*engine, RootKey::ClassesRoot, ""), "Directory");
@@ -444,6 +589,135 @@ TEST(Regedit, ImportReusesKeysAcrossCaseAndRefusesToDeleteTheClassesRoot) {
   EXPECT_EQ(names, std::vector<std::string>{".Abc"});
   EXPECT_EQ(Get(*engine, RootKey::ClassesRoot, ".abc", "x")->data, "two\0"s);
   EXPECT_TRUE(Find(*engine, RootKey::ClassesRoot, ".abc\\sub"));
+}
+
+TEST(Regedit, AnExportNeverWritesOverTheOpenStore) {
+  TestStore store;
+  auto engine = store.Engine();
+  engine->SetValue(engine->CreateChild(engine->Root(RootKey::ClassesRoot), ".txt"), "", RegType::Sz,
+                   "txtfile\0"s);
+  const std::string before = Dump(*engine);
+  ::symlink(store.Path().c_str(), (store.Dir() + "/link.db").c_str());
+  for (std::string target : {store.Path(), store.Path() + "-wal", store.Path() + "-shm",
+                             store.Path() + "-journal", store.Dir() + "/link.db"}) {
+    Outcome run = Regedit({"/e", target, "HKCR\\.txt"});
+    EXPECT_EQ(run.rc, 2) << target;
+    EXPECT_NE(run.err.find("never writes over it"), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(Dump(*store.Engine()), before);
+  EXPECT_EQ(Regedit({"/e", store.Dir() + "/backup.reg", "HKCR\\.txt"}).rc, 0);
+}
+
+TEST(Regedit, AnExportReplacesAFileKeepingItsModeAndFitsEveryNameThatFits) {
+  TestStore store;
+  TempDir dir;
+  const std::string file = dir.File("keep.reg");
+  WriteFile(file, "old");
+  ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
+  ASSERT_EQ(Regedit({"/e", file, "HKCR"}).rc, 0);
+  struct stat st {};
+  ASSERT_EQ(::stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  ASSERT_EQ(Regedit({"/e", dir.File("new.reg"), "HKCR"}).rc, 0);
+  ASSERT_EQ(::stat(dir.File("new.reg").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0666u & ~mask);
+
+  // The temporary file's name is short: a name of 255 bytes, the most a folder takes, works.
+  const std::string longest = dir.File(std::string(251, 'n') + ".reg");
+  Outcome run = Regedit({"/e", longest, "HKCR"});
+  EXPECT_EQ(run.rc, 0) << run.err;
+  EXPECT_EQ(FilesIn(dir.Path()),
+            (std::vector<std::string>{"keep.reg", "new.reg", std::string(251, 'n') + ".reg"}));
+  // A folder in the file's place stays a folder.
+  std::filesystem::create_directory(dir.File("folder.reg"));
+  run = Regedit({"/e", dir.File("folder.reg"), "HKCR"});
+  EXPECT_EQ(run.rc, 2);
+  EXPECT_TRUE(std::filesystem::is_directory(dir.File("folder.reg")));
+}
+
+TEST(Regedit, ADamagedTreeStopsTheExportWithNoFileLeft) {
+  TempDir dir;
+  for (bool cycle : {true, false}) {
+    SCOPED_TRACE(cycle ? "a cycle" : "too deep");
+    TestStore store;
+    auto engine = store.Engine();
+    const KeyRef a = engine->CreateChild(engine->Root(RootKey::CurrentUser), "A");
+    const KeyRef b = engine->CreateChild(a, "B");
+    engine->SetValue(b, "v", RegType::Sz, std::string(1000, 'x') + '\0');
+    ReleaseSqliteStoreForThread(store.Path());
+    if (cycle) {
+      // B holds A again: a walk that trusted the tree would never end.
+      DamageStore(store.Path(), "DROP INDEX keys_by_id; INSERT INTO keys VALUES (" +
+                                    std::to_string(b.id) +
+                                    ", CAST('BACK' AS BLOB), CAST('Back' AS BLOB), " +
+                                    std::to_string(a.id) + ")");
+    } else {
+      std::string sql = "BEGIN;";
+      for (int i = 0; i < 520; ++i) {
+        sql += "INSERT INTO keys VALUES (" + std::to_string(i == 0 ? b.id : 1000 + i - 1) +
+               ", CAST('D' AS BLOB), CAST('d' AS BLOB), " + std::to_string(1000 + i) + ");";
+      }
+      DamageStore(store.Path(), sql + "COMMIT;");
+    }
+    for (std::vector<std::string> args : {std::vector<std::string>{"/e", dir.File("x.reg")},
+                                          {"/e", dir.File("x.reg"), "HKCU\\A"}}) {
+      Outcome run = Regedit(args);
+      EXPECT_EQ(run.rc, 2);
+      EXPECT_NE(run.err.find("damaged"), std::string::npos) << run.err;
+      EXPECT_TRUE(FilesIn(dir.Path()).empty());
+    }
+  }
+}
+
+// Runs the export in a child process, so that a signal or a limit hits it alone.
+int ExportInChild(const std::string& file, const std::function<void(pid_t)>& meanwhile,
+                  const std::function<void()>& before = {}) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (before) before();
+    std::ostringstream out, err;
+    ::_exit(RunRegedit({"/e", file}, out, err));
+  }
+  meanwhile(pid);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return status;
+}
+
+TEST(Regedit, AnExportStoppedBySignalOrFileSizeLimitLeavesNoFile) {
+  TestStore store;
+  TempDir dir;
+  {
+    auto engine = store.Engine();
+    EngineTransaction tx(*engine, true);
+    const KeyRef key = engine->CreateChild(engine->Root(RootKey::CurrentUser), "Big");
+    for (int i = 0; i < 48; ++i)
+      engine->SetValue(key, "v" + std::to_string(i), RegType::Binary, std::string(1 << 20, 'b'));
+    tx.Commit();
+  }
+  // The child opens a connection of its own.
+  ReleaseSqliteStoreForThread(store.Path());
+  const std::string file = dir.File("out.reg");
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    const int status = ExportInChild(file, [&](pid_t pid) {
+      for (int i = 0; i < 20000 && FilesIn(dir.Path()).empty(); ++i) ::usleep(100);
+      ::kill(pid, signal);
+    });
+    ASSERT_TRUE(WIFSIGNALED(status)) << status;
+    EXPECT_EQ(WTERMSIG(status), signal);
+    EXPECT_TRUE(FilesIn(dir.Path()).empty());
+  }
+  const int status = ExportInChild(
+      file, [](pid_t) {},
+      [] {
+        const rlimit limit{1 << 20, 1 << 20};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+      });
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 2);
+  EXPECT_TRUE(FilesIn(dir.Path()).empty());
 }
 
 }  // namespace
