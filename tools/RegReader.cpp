@@ -28,10 +28,6 @@ constexpr std::string_view kHeader31 = "REGEDIT";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-bool IsTextType(uint32_t type) {
-  return type == RegType::Sz || type == RegType::ExpandSz || type == RegType::MultiSz;
-}
-
 std::string_view SkipBlanks(std::string_view s) {
   std::size_t i = 0;
   while (i < s.size() && IsBlank(s[i])) ++i;
@@ -236,16 +232,6 @@ std::string Abbreviate(std::string_view text, std::size_t maxBytes) {
   std::size_t cut = maxBytes;
   while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
   return std::string(text.substr(0, cut)) + "...";
-}
-
-std::size_t Utf16Size(std::string_view utf8) {
-  std::size_t size = 0;
-  for (char c : utf8) {
-    const auto b = static_cast<unsigned char>(c);
-    if ((b & 0xC0) != 0x80) size += 2;
-    if (b >= 0xF0) size += 2;  // a surrogate pair
-  }
-  return size;
 }
 
 void ByteTextScan::Feed(std::string_view bytes) {
@@ -866,9 +852,10 @@ void RegParser::ApplyValue(uint32_t type) {
     SkipForKeyState();
     return;
   }
-  // The registry counts text in UTF-16, which takes at most twice the bytes of UTF-8.
-  const bool mayGrow = IsTextType(type) && m_data.size() > kMaxValueData / 2;
-  const std::size_t size = mayGrow ? Utf16Size(m_data) : m_data.size();
+  // The registry counts text in UTF-16 with its terminator, at most 2n + 2 bytes for n bytes
+  // of UTF-8: only long text needs counting.
+  const bool mayGrow = IsTextType(type) && m_data.size() + 1 > kMaxValueData / 2;
+  const std::size_t size = mayGrow ? RegistryDataSize(type, m_data) : m_data.size();
   if (m_oversized || size > kMaxValueData) {
     m_sink.ValueTooLarge(m_name, m_valueLine);
     return;

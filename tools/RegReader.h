@@ -82,8 +82,6 @@ void AppendWindows1252AsUtf8(std::string_view bytes, std::string& out);
 // messages.
 std::string Abbreviate(std::string_view text, std::size_t maxBytes);
 
-// Bytes a registry counts for UTF-8 text kept as UTF-16 (two per code unit).
-std::size_t Utf16Size(std::string_view utf8);
 
 // A streaming reader: bytes go in by Feed in chunks of any size, operations come out to the
 // sink as soon as their lines are complete. It does no I/O and trusts no size in its input;

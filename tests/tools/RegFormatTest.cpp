@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "store/RegistryRules.h"
 #include "tools/RegReader.h"
 #include "tools/RegRoots.h"
 #include "tools/RegWriter.h"
@@ -396,7 +397,8 @@ TEST(RegReader, TextDataIsMeasuredInUtf16AsTheRegistryCountsIt) {
   for (int i = 0; i < 200000; ++i) cjk += "\xE6\x97\xA5";  // 1.2 MB as UTF-16
   Parsed over = Parse("REGEDIT4\n[HKEY_CURRENT_USER\\k]\n\"t\"=\"" + cjk + "\"\n");
   EXPECT_EQ(over.rec.ops[1], "too large 't' @3");
-  EXPECT_EQ(Utf16Size("a\xC3\xA9\xE6\x97\xA5\xF0\x9F\x98\x80"), 10u);
+  // Four characters, one of them a surrogate pair, and the terminator.
+  EXPECT_EQ(RegistryDataSize(RegType::Sz, "a\xC3\xA9\xE6\x97\xA5\xF0\x9F\x98\x80"), 12u);
 }
 
 TEST(RegReader, Utf16FileBecomesUtf8) {

@@ -298,6 +298,14 @@ TEST(Regedit, AValueOverTheDataLimitIsSkippedAndTheRestImported) {
   EXPECT_FALSE(Get(*engine, RootKey::CurrentUser, "First", "big"));
   EXPECT_EQ(Get(*engine, RootKey::CurrentUser, "First", "small")->data, "kept\0"s);
   EXPECT_EQ(Regedit({"/s", "--strict", file}).rc, 2);
+
+  // 800 KB of Chinese text is 540 KB as UTF-16: the registry takes it, and so does the store.
+  std::string cjk;
+  for (int i = 0; i < 270000; ++i) cjk += "\xE6\x97\xA5";
+  WriteFile(file, "REGEDIT4\n[HKEY_CURRENT_USER\\Second]\n\"cjk\"=\"" + cjk + "\"\n");
+  run = Regedit({"/s", file});
+  EXPECT_EQ(run.rc, 0) << run.err;
+  EXPECT_EQ(Get(*engine, RootKey::CurrentUser, "Second", "cjk")->data, cjk + '\0');
 }
 
 TEST(Regedit, EightBitFilesAreReadAsUtf8OrWindows1252AndExportedAsUtf8) {
