@@ -105,23 +105,15 @@ class RowCollector final : public RegSink {
  public:
   explicit RowCollector(Rows& rows) : m_rows(rows) {
     // The store's frame, with the ids every store gives it.
-    m_ids = {{"HKEY_LOCAL_MACHINE", 1},
-             {"HKEY_CURRENT_USER", 2},
-             {"HKEY_USERS", 3},
-             {"HKEY_CURRENT_CONFIG", 4},
-             {"HKEY_LOCAL_MACHINE\\SOFTWARE", 5},
-             {"HKEY_LOCAL_MACHINE\\SOFTWARE\\CLASSES", 6}};
+    m_ids = {{Child(1, "SOFTWARE"), 5}, {Child(5, "Classes"), 6}};
   }
   void OpenKey(RootKey root, std::string_view path, uint64_t) override {
-    std::string full(RegRootName(root));
-    int64_t parent = m_ids.at(full);
+    int64_t parent = RootId(root);
     while (!path.empty()) {
       const std::size_t slash = path.find('\\');
       const std::string_view name = path.substr(0, slash);
       const std::string fold = FoldName(name);
-      full += '\\';
-      full += fold;
-      auto [it, added] = m_ids.try_emplace(full, m_nextId);
+      auto [it, added] = m_ids.try_emplace(std::to_string(parent) + '\\' + fold, m_nextId);
       if (added) m_rows.keys.push_back({parent, fold, std::string(name), m_nextId++});
       parent = it->second;
       path = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
@@ -142,6 +134,26 @@ class RowCollector final : public RegSink {
 
  private:
   Rows& m_rows;
+  // A key by its parent's id and its folded name, as the store finds it.
+  static std::string Child(int64_t parent, std::string_view name) {
+    return std::to_string(parent) + '\\' + FoldName(name);
+  }
+  static int64_t RootId(RootKey root) {
+    switch (root) {
+      case RootKey::LocalMachine:
+        return 1;
+      case RootKey::CurrentUser:
+        return 2;
+      case RootKey::Users:
+        return 3;
+      case RootKey::CurrentConfig:
+        return 4;
+      case RootKey::ClassesRoot:
+        break;
+    }
+    return 6;
+  }
+
   std::unordered_map<std::string, int64_t> m_ids;
   int64_t m_nextId = 7;
   int64_t m_current = 0;

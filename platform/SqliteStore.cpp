@@ -553,7 +553,7 @@ class SqliteEngine final : public RegistryEngine {
                            "no line break.",
                        StoreErrorKind::Limit);
     }
-    RequireText(name, "The key name \"" + Shown(name) + "\"");
+    RequireText(name, [&] { return "The key name \"" + Shown(name) + "\""; });
     if (parent.depth + 1 > kMaxKeyDepth) {
       throw StoreError("The key \"" + Shown(name) + "\" would lie deeper than " +
                            std::to_string(kMaxKeyDepth) + " levels.",
@@ -747,9 +747,12 @@ class SqliteEngine final : public RegistryEngine {
       throw StoreError("The value name is not valid: it has more than 16,383 characters or a NUL.",
                        StoreErrorKind::Limit);
     }
-    RequireText(name, "The value name \"" + Shown(name) + "\"");
-    if (IsTextType(type)) RequireText(data, "The data of the value \"" + Shown(name) + "\"");
-    if (RegistryDataSize(type, data) > kMaxValueData) {
+    RequireText(name, [&] { return "The value name \"" + Shown(name) + "\""; });
+    if (IsTextType(type)) {
+      RequireText(data, [&] { return "The data of the value \"" + Shown(name) + "\""; });
+    }
+    // Text takes at most 2n + 2 bytes as UTF-16: only long data needs counting.
+    if (data.size() + 1 > kMaxValueData / 2 && RegistryDataSize(type, data) > kMaxValueData) {
       throw StoreError("The data of the value \"" + Shown(name) + "\" is larger than 1 MiB.",
                        StoreErrorKind::Limit);
     }
@@ -970,9 +973,12 @@ class SqliteEngine final : public RegistryEngine {
 
   // The store holds valid Unicode only, so that what one program writes every other
   // reads as the same characters.
-  static void RequireText(std::string_view text, const std::string& what) {
+  // `what` names the text for the message; it is built only when the text is refused,
+  // since every write of an import passes here.
+  template <typename What>
+  static void RequireText(std::string_view text, What what) {
     if (!IsValidUtf8(text)) {
-      throw StoreError(what + " is not valid Unicode text (UTF-8); nothing was written.",
+      throw StoreError(what() + " is not valid Unicode text (UTF-8); nothing was written.",
                        StoreErrorKind::InvalidText);
     }
   }
@@ -1217,6 +1223,10 @@ bool StoreReadOnlyRequested() {
 }
 
 std::shared_ptr<RegistryEngine> OpenSqliteStore(const std::string& path) {
+  // SQLite's allocation statistics take a global mutex on every allocation; we read none.
+  // This must precede SQLite's initialisation, so it is done before the first connection.
+  static std::once_flag configured;
+  std::call_once(configured, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
   return std::make_shared<SqliteEngine>(path);
 }
 
