@@ -17,10 +17,18 @@ std::string DefaultOf(AssocStore& store, const std::string& path) {
 }
 
 void WriteDefault(AssocStore& store, const std::string& path, const QLineEdit* box) {
+  const std::string text = box->text().toStdString();
+  // A field left as it was is not written again, so text the store holds in bytes it would
+  // no longer take (shown with U+FFFD) stays as it is.
+  store.ClosePath();
+  if (store.OpenPath(path, false) && store.HasValue(layout::DefaultValueName) &&
+      store.GetText(layout::DefaultValueName) == text) {
+    return;
+  }
   // A key that cannot be made leaves no key current: the write fails, never lands elsewhere.
   store.ClosePath();
   store.OpenPath(path, true);
-  store.PutText(layout::DefaultValueName, box->text().toStdString());
+  store.PutText(layout::DefaultValueName, text);
 }
 
 }  // namespace

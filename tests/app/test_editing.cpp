@@ -712,6 +712,7 @@ TEST_F(EditingTest, SavingLeavesFieldsTheUserDidNotChangeAsStored) {
   Text("\\txtfile", "", "Caf@ document");
   Text("\\txtfile\\Shell\\open", "", "&Open in caf@");
   Text("\\txtfile\\Shell\\open\\command", "", "viewer --title=caf@ %1");
+  Text("\\txtfile\\Shell\\print\\ddeexec", "", "[print caf@]");
   // The store's own writes refuse such bytes; a file written elsewhere may hold them. Each
   // "@" becomes the byte E9, "é" in an 8-bit code page.
   sqlite3* db = nullptr;
@@ -759,6 +760,14 @@ TEST_F(EditingTest, SavingLeavesFieldsTheUserDidNotChangeAsStored) {
   std::string expected = stored;
   expected.replace(expected.find(std::string("\x38\x07\x01\x00", 4)), 4, std::string("\0\0\x01\0", 4));
   EXPECT_EQ(raw(false), expected);
+
+  // The DDE dialog's OK writes back only what the user changed.
+  Select("print");
+  TFrmDDE* dde = f.AttachedDialogs().FrmDDE;
+  dde->FormActivate();
+  EXPECT_EQ(dde->Edit5->text(), QString::fromUtf8("[print caf\uFFFD]"));
+  dde->OKBtnClick();
+  EXPECT_NE(raw(false).find("[print caf\xE9]"), std::string::npos);
 
   // A field the user changed is written.
   f.ExtType->setText("Changed");
