@@ -672,12 +672,14 @@ void TForm1::SaveActionBtnClick() {
 }
 
 void TForm1::BrowseBtnClick() {
-  // Programs here have no extension of their own: the dialog lists every file, nothing is
-  // added to a typed name, and the choice must be a file that can be run.
+  // Programs here have no extension of their own: the dialog lists the files that can be
+  // run (or, by choice, every file), nothing is added to a typed name, and the choice must
+  // be a file that can be run.
   Boxes::OpenFileRequest request;
   request.title = "Open";
   request.initialDir = ".";
   request.filters = {"All Files (*)"};
+  request.programs = true;
   const QString program = TheBoxes().OpenFile(this, request);
   if (program.isEmpty()) return;
   const QFileInfo chosen(program);

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QInputDialog>
@@ -9,6 +10,7 @@
 #include <QMessageBox>
 #include <QMimeDatabase>
 #include <QPushButton>
+#include <QSortFilterProxyModel>
 
 #include "platform/Seam.h"
 
@@ -109,6 +111,7 @@ class DesktopBoxes final : public Boxes {
 
   QString OpenFile(QWidget* parent, const OpenFileRequest& request) override {
     const auto dialog = MakeFileDialog(parent, request.title, request.initialDir, request.filters);
+    if (request.programs) OfferProgramsFilter(*dialog);
     dialog->setFileMode(QFileDialog::ExistingFile);
     dialog->setDefaultSuffix(request.defaultSuffix);
     if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return {};
@@ -164,6 +167,52 @@ std::unique_ptr<QFileDialog> MakeFileDialog(QWidget* parent, const QString& capt
   if (!filters.isEmpty()) dialog->setNameFilters(filters);
   dialog->setDirectory(directory.isEmpty() ? QDir::currentPath() : directory);
   return dialog;
+}
+
+const char kProgramsFilter[] = "Programs (*)";
+
+namespace {
+
+// Hides what is neither a folder nor a file the user may run while "Programs" is chosen.
+class ProgramsOnly final : public QSortFilterProxyModel {
+ public:
+  using QSortFilterProxyModel::QSortFilterProxyModel;
+  void SetActive(bool active) {
+    if (active == m_active) return;
+    m_active = active;
+    invalidateFilter();
+  }
+
+ protected:
+  bool filterAcceptsRow(int row, const QModelIndex& parent) const override {
+    if (!m_active) return true;
+    const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+    if (!files) return true;
+    const QFileInfo info = files->fileInfo(files->index(row, 0, parent));
+    return info.isDir() || info.isExecutable();
+  }
+
+ private:
+  bool m_active = false;
+};
+
+}  // namespace
+
+void OfferProgramsFilter(QFileDialog& dialog) {
+  QStringList filters = dialog.nameFilters();
+  filters.removeAll(QStringLiteral("All Files (*)"));
+  filters.prepend(QString::fromLatin1(kProgramsFilter));
+  // Both name every file: only the proxy tells them apart.
+  filters.append(QStringLiteral("All Files (*)"));
+  dialog.setNameFilters(filters);
+  auto* proxy = new ProgramsOnly(&dialog);
+  dialog.setProxyModel(proxy);
+  const auto choose = [proxy](const QString& filter) {
+    proxy->SetActive(filter == QLatin1String(kProgramsFilter));
+  };
+  QObject::connect(&dialog, &QFileDialog::filterSelected, proxy, choose);
+  dialog.selectNameFilter(QString::fromLatin1(kProgramsFilter));
+  choose(dialog.selectedNameFilter());
 }
 
 void SetBoxes(std::shared_ptr<Boxes> boxes) { Installed().Install(std::move(boxes)); }

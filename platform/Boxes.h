@@ -19,6 +19,8 @@ class Boxes {
     QString defaultSuffix;  // added to a typed name without one
     QString initialDir;
     QStringList filters;  // "Executables (*.exe)", ...
+    // A first filter "Programs" lists folders and the files the user may run.
+    bool programs = false;
   };
 
   struct SaveFileRequest {
@@ -68,6 +70,11 @@ class HeldMessages {
 std::unique_ptr<QFileDialog> MakeFileDialog(QWidget* parent, const QString& caption,
                                             const QString& directory = QString(),
                                             const QStringList& filters = QStringList());
+
+// Puts a filter "Programs" before the dialog's own filters and selects it: it lists folders
+// and the files the user may run, judged by their permissions, so no file is opened.
+void OfferProgramsFilter(QFileDialog& dialog);
+extern const char kProgramsFilter[];
 
 // The one place that picks: the desktop's boxes unless tests installed theirs.
 void SetBoxes(std::shared_ptr<Boxes> boxes);

@@ -3,7 +3,10 @@
 
 #include <sqlite3.h>
 
+#include <QAbstractProxyModel>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileSystemModel>
 #include <QPainter>
 #include <QTest>
 #include <QTimer>
@@ -17,6 +20,7 @@
 #include "app/Errors.h"
 #include "app/Main.h"
 #include "dialogs/DDE.h"
+#include "platform/Boxes.h"
 #include "platform/Clock.h"
 #include "platform/Notifier.h"
 #include "platform/OpenerDesktop.h"
@@ -290,6 +294,39 @@ TEST_F(EditingTest, SaveAnAction) {
 
 // Programs here have no extension: the dialog lists every file and adds none, and only a
 // file that can be run is taken.
+TEST(BrowseDialog, TheProgramsFilterListsFoldersAndFilesThatCanRun) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.File("bin"));
+  WriteFile(dir.File("tool"), "#!/bin/sh\n");
+  std::filesystem::permissions(dir.File("tool"), std::filesystem::perms::owner_all);
+  WriteFile(dir.File("notes.txt"), "text");
+  const QString folder = QString::fromStdString(dir.Path());
+  const auto dialog = MakeFileDialog(nullptr, "Open", folder, {"All Files (*)"});
+  OfferProgramsFilter(*dialog);
+  EXPECT_EQ(dialog->nameFilters(), (QStringList{kProgramsFilter, "All Files (*)"}));
+  EXPECT_EQ(dialog->selectedNameFilter(), kProgramsFilter);
+
+  auto* proxy = dialog->proxyModel();
+  ASSERT_NE(proxy, nullptr);
+  auto* files = qobject_cast<QFileSystemModel*>(proxy->sourceModel());
+  ASSERT_NE(files, nullptr);
+  const auto listed = [&] {
+    QStringList names;
+    const QModelIndex root = proxy->mapFromSource(files->index(folder));
+    for (int row = 0; row < proxy->rowCount(root); ++row) names << proxy->index(row, 0, root).data().toString();
+    names.sort();
+    return names;
+  };
+  // The folder is read on a thread of the model's own.
+  for (int i = 0; i < 500 && files->rowCount(files->index(folder)) < 3; ++i) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  EXPECT_EQ(listed(), (QStringList{"bin", "tool"}));
+  dialog->selectNameFilter("All Files (*)");
+  emit dialog->filterSelected("All Files (*)");
+  EXPECT_EQ(listed(), (QStringList{"bin", "notes.txt", "tool"}));
+}
+
 TEST_F(EditingTest, BrowseTakesOnlyAProgramAndQuotesItsPath) {
   WriteTextFile();
   TempDir dir;
@@ -305,6 +342,7 @@ TEST_F(EditingTest, BrowseTakesOnlyAProgramAndQuotesItsPath) {
   EXPECT_EQ(f.Command->text(), "\"" + QString::fromStdString(program) + "\" \"%1\"");
   EXPECT_EQ(f.Command->toolTip(), "viewer %1");  // the hint waits for Save or a selection
   EXPECT_EQ(m_boxes->lastOpenRequest.filters, QStringList{"All Files (*)"});
+  EXPECT_TRUE(m_boxes->lastOpenRequest.programs);
   EXPECT_TRUE(m_boxes->lastOpenRequest.defaultSuffix.isEmpty());
   EXPECT_EQ(Get("\\txtfile\\Shell\\open\\command", ""), "viewer %1");
   EXPECT_TRUE(m_boxes->Messages().empty());
