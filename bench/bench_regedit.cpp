@@ -101,7 +101,7 @@ struct Rows {
   std::vector<Value> values;
 };
 
-class RowCollector final : public RegSink {
+class RowCollector final : public IgnoringSink {
  public:
   explicit RowCollector(Rows& rows) : m_rows(rows) {
     // The store's frame, with the ids every store gives it.
@@ -124,13 +124,6 @@ class RowCollector final : public RegSink {
     m_rows.values.push_back(
         {m_current, FoldName(name), std::string(name), type, std::string(data)});
   }
-  void DeleteKey(RootKey, std::string_view, uint64_t) override {}
-  void DeleteValue(std::string_view, uint64_t) override {}
-  void ValueTooLarge(std::string_view, uint64_t) override {}
-  void Skipped(uint64_t, std::string_view) override {}
-  void Warning(uint64_t, std::string_view) override {}
-  void Incomplete(uint64_t, std::string_view) override {}
-  void Refused(uint64_t, std::string_view) override {}
 
  private:
   Rows& m_rows;

@@ -141,19 +141,6 @@ bool CouldBeHeader(std::string_view partial) {
   return kHeader4.starts_with(s) || kHeader5.starts_with(s);
 }
 
-class NullSink final : public RegSink {
- public:
-  void OpenKey(RootKey, std::string_view, uint64_t) override {}
-  void DeleteKey(RootKey, std::string_view, uint64_t) override {}
-  void SetValue(std::string_view, uint32_t, std::string_view, uint64_t) override {}
-  void DeleteValue(std::string_view, uint64_t) override {}
-  void ValueTooLarge(std::string_view, uint64_t) override {}
-  void Skipped(uint64_t, std::string_view) override {}
-  void Warning(uint64_t, std::string_view) override {}
-  void Incomplete(uint64_t, std::string_view) override {}
-  void Refused(uint64_t, std::string_view) override {}
-};
-
 }  // namespace
 
 bool AppendUtf16LeAsUtf8(std::string_view utf16, std::string& out) {
@@ -966,7 +953,7 @@ RegFormat ParseRegBytes(std::string_view bytes, RegSink& sink) {
 RegHeader SniffRegHeader(std::string_view head, bool whole) {
   // Enough for the longest header line, in UTF-16 with its byte-order mark.
   constexpr std::size_t kEnough = 2 * kMaxHeaderLine + 16;
-  NullSink sink;
+  IgnoringSink sink;
   RegParser parser(sink);
   parser.Feed(head.substr(0, kEnough));
   if (whole && head.size() <= kEnough) parser.Finish();

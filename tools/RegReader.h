@@ -39,6 +39,20 @@ class RegSink {
   virtual void Refused(uint64_t line, std::string_view reason) = 0;
 };
 
+// A sink that ignores everything, for callers that want only some of it.
+class IgnoringSink : public RegSink {
+ public:
+  void OpenKey(RootKey, std::string_view, uint64_t) override {}
+  void DeleteKey(RootKey, std::string_view, uint64_t) override {}
+  void SetValue(std::string_view, uint32_t, std::string_view, uint64_t) override {}
+  void DeleteValue(std::string_view, uint64_t) override {}
+  void ValueTooLarge(std::string_view, uint64_t) override {}
+  void Skipped(uint64_t, std::string_view) override {}
+  void Warning(uint64_t, std::string_view) override {}
+  void Incomplete(uint64_t, std::string_view) override {}
+  void Refused(uint64_t, std::string_view) override {}
+};
+
 // How the bytes of a file without a UTF-16 byte-order mark are text: UTF-8 when the whole
 // file is valid UTF-8, else the code page registry editors on Western systems write.
 enum class ByteText { Utf8, Windows1252 };

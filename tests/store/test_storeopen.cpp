@@ -67,12 +67,11 @@ class ReadOnlyRequest {
   ~ReadOnlyRequest() { unsetenv("KESTROVA_STORE_READONLY"); }
 };
 
-// Runs `body` in a child process as an unprivileged user, where file modes hold even when
-// the tests run as root; the child's exit status is the body's.
-int AsNobody(const std::function<int()>& body) {
+// Runs `body` in a child process prepared by `setUp`; the child's exit status is the body's.
+int InChild(const std::function<void()>& setUp, const std::function<int()>& body) {
   const pid_t child = fork();
   if (child == 0) {
-    if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(90);
+    setUp();
     int status = 91;
     try {
       status = body();
@@ -85,25 +84,21 @@ int AsNobody(const std::function<int()>& body) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Runs `body` in a child process whose files may not grow: a file-size limit stands in
-// for a full disk.
+// As an unprivileged user, where file modes hold even when the tests run as root.
+int AsNobody(const std::function<int()>& body) {
+  return InChild([] {
+    if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(90);
+  }, body);
+}
+
+// With files that may not grow: a file-size limit stands in for a full disk.
 int WithFullDisk(const std::function<int()>& body) {
-  const pid_t child = fork();
-  if (child == 0) {
+  return InChild([] {
     signal(SIGXFSZ, SIG_IGN);
     rlimit limit{};
     limit.rlim_cur = limit.rlim_max = 1024;
     setrlimit(RLIMIT_FSIZE, &limit);
-    int status = 91;
-    try {
-      status = body();
-    } catch (...) {
-    }
-    _exit(status);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }, body);
 }
 
 // 0: opened read-only and read the data; 1 + kind when the open failed; 80s: other.
