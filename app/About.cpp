@@ -20,7 +20,8 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
   product->setFont(big);
   auto* version = new QLabel("Version 2.0", this);
   version->setObjectName("Version");
-  auto* maker = new QLabel("Quorbel Software\nsupport@quorbel.example\nhttps://quorbel.example/", this);
+  auto* maker =
+      new QLabel("Quorbel Software\nsupport@quorbel.example\nhttps://quorbel.example/", this);
   maker->setObjectName("Maker");
   maker->setTextInteractionFlags(Qt::TextSelectableByMouse);
   auto* ok = new QPushButton("OK", this);

@@ -11,7 +11,8 @@ void ShowUncaughtError(const QString& message, QWidget* parent) {
   const QString title = QApplication::applicationDisplayName().isEmpty()
                             ? QStringLiteral("Kestrova")
                             : QApplication::applicationDisplayName();
-  TheBoxes().Message(parent ? parent : QApplication::activeWindow(), title, text, Boxes::Icon::Error);
+  TheBoxes().Message(parent ? parent : QApplication::activeWindow(), title, text,
+                     Boxes::Icon::Error);
 }
 
 KestrovaApplication::KestrovaApplication(int& argc, char** argv) : QApplication(argc, argv) {

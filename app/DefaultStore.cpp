@@ -26,7 +26,8 @@ namespace {
 // to the next database made under that name.
 void RemoveWithJournals(const std::string& path) {
   std::error_code ec;
-  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::filesystem::remove(path + suffix, ec);
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"})
+    std::filesystem::remove(path + suffix, ec);
 }
 
 }  // namespace
@@ -46,7 +47,8 @@ void CreateSeededStore(const std::string& path, const QString& seedFile) {
   if (!seed.open(QIODevice::ReadOnly)) fail("they cannot be read (" + seed.errorString() + ")");
   // The default classes name the icon files shipped with the program by their folder.
   QByteArray bytes = seed.readAll();
-  if (seed.error() != QFileDevice::NoError) fail("they cannot be read (" + seed.errorString() + ")");
+  if (seed.error() != QFileDevice::NoError)
+    fail("they cannot be read (" + seed.errorString() + ")");
   bytes.replace("@DATADIR@", DataDir().toUtf8());
   // The importer reads files; the bundled data goes through a private temporary one.
   QTemporaryFile file;

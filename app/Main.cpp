@@ -565,8 +565,8 @@ void TForm1::GetActions(Load& load) {
   // boxes rather than what the "Shell" key holds.
   m_loadedCommand = {};
   if (verb && load.store.OpenPath(layout::VerbCommandKey(progId, *verb), false)) {
-    m_loadedCommand = ReadLoaded(load.store, layout::VerbCommandKey(progId, *verb),
-                                 layout::DefaultValueName);
+    m_loadedCommand =
+        ReadLoaded(load.store, layout::VerbCommandKey(progId, *verb), layout::DefaultValueName);
   }
   const QString command = m_loadedCommand.text.value_or(QString());
   Command->setText(command);
@@ -793,10 +793,10 @@ bool TForm1::Backup(const QString& name, const std::string& keyPath, const std::
     }
   }
   if (reason.isEmpty()) return true;
-  TheBoxes().Message(this, "Kestrova",
-                     "The backup \"" + file + "\" could not be written: " + reason +
-                         ".\n\nNothing was changed.",
-                     Boxes::Icon::Error);
+  TheBoxes().Message(
+      this, "Kestrova",
+      "The backup \"" + file + "\" could not be written: " + reason + ".\n\nNothing was changed.",
+      Boxes::Icon::Error);
   return false;
 }
 
@@ -919,8 +919,7 @@ void TForm1::Message(const QString& text) {
 
 bool TForm1::ShowsFileType(const QString& doing) {
   if (ExtDesc->text().isEmpty()) {
-    Message("No file type is loaded. Load an extension that has a file type before " + doing +
-            ".");
+    Message("No file type is loaded. Load an extension that has a file type before " + doing + ".");
     return false;
   }
   State.CurrentProgID = S(ExtDesc->text());

@@ -89,11 +89,13 @@ void TForm1::Image1Click() {
 void TForm1::WebHelpBExecute() {
   // Read before the start: a start may wait for the program it started, and a store held
   // across that wait keeps its read snapshot open.
-  const QString prefix = QString::fromStdString(TForm2::StoredSetting(layout::HelpUrlName)).trimmed();
+  const QString prefix =
+      QString::fromStdString(TForm2::StoredSetting(layout::HelpUrlName)).trimmed();
   if (!IsWebAddress(prefix)) {
-    Message("No web address is set for the extension reference. Enter one that begins with "
-            "http:// or https:// as \"URL for online extension help\" in Tools > Settings, "
-            "for example https://fileinfo.com/extension/.");
+    Message(
+        "No web address is set for the extension reference. Enter one that begins with "
+        "http:// or https:// as \"URL for online extension help\" in Tools > Settings, "
+        "for example https://fileinfo.com/extension/.");
     return;
   }
   const QString ext = Ext->text();
@@ -111,7 +113,8 @@ void TForm1::Help2Click() {
   const QString dir = QCoreApplication::applicationDirPath() + '/';
   const QString chm = dir + kHelpFileName;
   // A desktop without a viewer for compiled help gets the same help as web pages.
-  const bool useChm = QFileInfo(chm).isFile() && (HasChmViewer ? HasChmViewer() : DesktopHasChmViewer());
+  const bool useChm =
+      QFileInfo(chm).isFile() && (HasChmViewer ? HasChmViewer() : DesktopHasChmViewer());
   Starter->SetText(ProcessLauncher::kCommand,
                    useChm ? chm : QFileInfo(dir + kHtmlHelpIndex).absoluteFilePath());
   Starter->Start();
@@ -121,9 +124,10 @@ void TForm1::HelpontheWeb1Click() {
   const QString address =
       QString::fromStdString(TForm2::StoredSetting(layout::OnlineHelpUrlName)).trimmed();
   if (!IsWebAddress(address)) {
-    Message("No web address is set for the online help. Enter one that begins with http:// "
-            "or https:// as \"Address of the online help\" in Tools > Settings. The help "
-            "that came with Kestrova opens from Help > Kestrova Help.");
+    Message(
+        "No web address is set for the online help. Enter one that begins with http:// "
+        "or https:// as \"Address of the online help\" in Tools > Settings. The help "
+        "that came with Kestrova opens from Help > Kestrova Help.");
     return;
   }
   Starter->SetText(ProcessLauncher::kCommand, address);

@@ -8,10 +8,10 @@
 #include <iostream>
 
 #include "app/Application.h"
+#include "app/DefaultStore.h"
 #include "app/Startup.h"
 #include "platform/Boxes.h"
 #include "platform/SqliteStore.h"
-#include "app/DefaultStore.h"
 
 namespace {
 

@@ -20,7 +20,8 @@ std::string Sz(std::string_view text) { return std::string(text) + '\0'; }
 
 class Writer {
  public:
-  explicit Writer(RegistryEngine& engine) : m_engine(engine), m_root(engine.Root(RootKey::ClassesRoot)) {}
+  explicit Writer(RegistryEngine& engine)
+      : m_engine(engine), m_root(engine.Root(RootKey::ClassesRoot)) {}
   // The key at an absolute path of the layout, made level by level; the levels made for
   // the current file type are remembered so each is created once.
   KeyRef Path(const std::string& path) {
@@ -55,7 +56,9 @@ class Writer {
 }  // namespace
 
 std::string ExtensionName(int i) { return "e" + std::to_string(i); }
-std::string FileTypeName(int i) { return "Vendor" + std::to_string(i % 97) + ".Document." + std::to_string(i); }
+std::string FileTypeName(int i) {
+  return "Vendor" + std::to_string(i % 97) + ".Document." + std::to_string(i);
+}
 
 GeneratedStore GenerateStore(const std::string& path, int fileTypes) {
   auto engine = OpenSqliteStore(path);
@@ -73,7 +76,9 @@ GeneratedStore GenerateStore(const std::string& path, int fileTypes) {
     w.Text(ext, layout::ContentTypeName, mime);
 
     const KeyRef type = w.Path(layout::ProgIdKey(progId));
-    w.Text(type, layout::DefaultValueName, "Vendor " + std::to_string(i % 97) + " document of kind " + std::to_string(i) + ", registered by the vendor's installer");
+    w.Text(type, layout::DefaultValueName,
+           "Vendor " + std::to_string(i % 97) + " document of kind " + std::to_string(i) +
+               ", registered by the vendor's installer");
     if (i % 2) {
       w.Set(type, layout::EditFlagsName, RegType::Dword, Dword(0x10000));
     } else {
@@ -81,26 +86,39 @@ GeneratedStore GenerateStore(const std::string& path, int fileTypes) {
     }
     w.Text(type, layout::AlwaysShowExtName, "");
     // Values other programs keep beside ours.
-    w.Text(type, "FriendlyTypeName", "@%SystemRoot%\\system32\\windows.storage.dll,-" + std::to_string(10000 + i));
-    w.Text(type, "InfoTip", "prop:System.ItemTypeText;System.Size;System.DateModified;System.Author;System.Document.PageCount");
-    w.Text(type, "PreviewDetails", "prop:*System.DateModified;System.Size;System.Title;System.Author;System.Keywords");
-    w.Text(type, "FullDetails", "prop:System.PropGroup.Description;System.Title;System.Subject;System.Keywords;System.Comment");
+    w.Text(type, "FriendlyTypeName",
+           "@%SystemRoot%\\system32\\windows.storage.dll,-" + std::to_string(10000 + i));
+    w.Text(type, "InfoTip",
+           "prop:System.ItemTypeText;System.Size;System.DateModified;System.Author;System.Document."
+           "PageCount");
+    w.Text(type, "PreviewDetails",
+           "prop:*System.DateModified;System.Size;System.Title;System.Author;System.Keywords");
+    w.Text(type, "FullDetails",
+           "prop:System.PropGroup.Description;System.Title;System.Subject;System.Keywords;System."
+           "Comment");
     w.Text(type, "TileInfo", "prop:System.ItemTypeText;*System.Size;*System.DateModified");
 
     w.Text(w.Path(layout::DefaultIconKey(progId)), layout::DefaultValueName,
-           "/usr/share/vendor" + std::to_string(i % 97) + "/icons/document-types/document" + std::to_string(i % 50) + ".ico,0");
+           "/usr/share/vendor" + std::to_string(i % 97) + "/icons/document-types/document" +
+               std::to_string(i % 50) + ".ico,0");
     w.Text(w.Path(layout::ShellKey(progId)), layout::DefaultValueName, kVerbs[0]);
     for (const char* verb : kVerbs) {
       const KeyRef v = w.Path(layout::VerbKey(progId, verb));
-      w.Text(v, layout::DefaultValueName, std::string("&") + verb + " with the vendor's application");
+      w.Text(v, layout::DefaultValueName,
+             std::string("&") + verb + " with the vendor's application");
       w.Text(v, "MUIVerb", std::string("@%SystemRoot%\\system32\\shell32.dll,-") + verb);
-      w.Text(v, "Icon", "/usr/share/icons/hicolor/48x48/apps/vendor-application-" + std::to_string(i % 31) + "-launcher.png");
+      w.Text(v, "Icon",
+             "/usr/share/icons/hicolor/48x48/apps/vendor-application-" + std::to_string(i % 31) +
+                 "-launcher.png");
       const KeyRef cmd = w.Path(layout::NewVerbCommandKey(progId, verb));
       w.Text(cmd, layout::DefaultValueName,
-             "\"/usr/lib/vendor/application" + std::to_string(i % 31) + "/bin/launcher\" --" + verb + " --new-window --profile=default --remote \"%1\"");
-      w.Text(cmd, "DelegateExecute", "{" + std::to_string(10000000 + i) + "-3f2a-4b8c-9d1e-5a6b7c8d9e0f}");
+             "\"/usr/lib/vendor/application" + std::to_string(i % 31) + "/bin/launcher\" --" +
+                 verb + " --new-window --profile=default --remote \"%1\"");
+      w.Text(cmd, "DelegateExecute",
+             "{" + std::to_string(10000000 + i) + "-3f2a-4b8c-9d1e-5a6b7c8d9e0f}");
     }
-    w.Text(w.Path(layout::DdeExecKey(progId, kVerbs[0])), layout::DefaultValueName, "[open(\"%1\")]");
+    w.Text(w.Path(layout::DdeExecKey(progId, kVerbs[0])), layout::DefaultValueName,
+           "[open(\"%1\")]");
     w.Text(w.Path(layout::DdeApplicationKey(progId, kVerbs[0])), layout::DefaultValueName,
            "App" + std::to_string(i % 31));
     w.Text(w.Path(layout::DdeTopicKey(progId, kVerbs[0])), layout::DefaultValueName, "System");
@@ -115,7 +133,8 @@ GeneratedStore GenerateStore(const std::string& path, int fileTypes) {
   w.Forget();
   const KeyRef types = w.Path(layout::ContentTypeDatabaseKey);
   for (int i = 0; i < fileTypes; ++i) {
-    w.Text(w.Key(types, "application/x-type" + std::to_string(i)), "Extension", "." + ExtensionName(i));
+    w.Text(w.Key(types, "application/x-type" + std::to_string(i)), "Extension",
+           "." + ExtensionName(i));
   }
   tx.Commit();
   std::vector<std::string> rootNames;

@@ -6,8 +6,8 @@
 
 #include "bench/StoreGenerator.h"
 #include "platform/SqliteStore.h"
-#include "store/AssocStore.h"
 #include "store/AssocLayout.h"
+#include "store/AssocStore.h"
 
 namespace kestrova::bench {
 namespace {

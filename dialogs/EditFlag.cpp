@@ -106,19 +106,22 @@ void TForm4::ShowFlagString(AssocStore& store) {
     std::array<std::uint8_t, EditFlagsBufferSize> buffer{};
     // The count read, not a second size query, so the text never reaches past what was copied.
     const int count = store.GetBinary(layout::EditFlagsName, buffer.data(), EditFlagsBufferSize);
-    const auto bytes = std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(count));
+    const auto bytes =
+        std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(count));
     EditFlagsE->setText(QString::fromStdString(FormatEditFlags(StoredEditFlags::FromBytes(bytes))));
   }
   if (kind == ValueKind::Dword) {
     const auto number = static_cast<std::uint32_t>(store.GetDword(layout::EditFlagsName));
-    EditFlagsE->setText(QString::fromStdString(FormatEditFlags(StoredEditFlags::FromNumber(number))));
+    EditFlagsE->setText(
+        QString::fromStdString(FormatEditFlags(StoredEditFlags::FromNumber(number))));
   }
 }
 
 void TForm4::ShowFlagRows(FlagsValue value) {
   const DecodedEditFlags decoded = DecodeEditFlags(value);
   for (std::size_t row = 0; row < EditFlagRowCount; ++row) {
-    CLB->item(static_cast<int>(row))->setCheckState(decoded.rows[row] ? Qt::Checked : Qt::Unchecked);
+    CLB->item(static_cast<int>(row))
+        ->setCheckState(decoded.rows[row] ? Qt::Checked : Qt::Unchecked);
   }
   if (decoded.refused) {
     TheBoxes().Message(this, "Kestrova", EditFlagsRefusal, Boxes::Icon::None);

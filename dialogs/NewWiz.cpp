@@ -54,7 +54,8 @@ void WriteExtension(AssocStore& store, const std::string& path, const std::strin
 
 // An extension's path must name a key directly below the root: one valid key name.
 bool NamesOneKeyBelowRoot(const std::string& path) {
-  return path.size() > 1 && path.front() == '\\' && IsValidKeyName(std::string_view(path).substr(1));
+  return path.size() > 1 && path.front() == '\\' &&
+         IsValidKeyName(std::string_view(path).substr(1));
 }
 
 }  // namespace

@@ -2,9 +2,9 @@
 
 #include <QDir>
 #include <QFileDialog>
-#include <QFileSystemModel>
 #include <QFileIconProvider>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>

@@ -43,7 +43,8 @@ bool IsFileOfStore(const std::string& path, const std::string& storePath) {
     const std::string file = storePath + suffix;
     struct stat st {};
     if (exists) {
-      if (::stat(file.c_str(), &st) == 0 && st.st_dev == target.st_dev && st.st_ino == target.st_ino) {
+      if (::stat(file.c_str(), &st) == 0 && st.st_dev == target.st_dev &&
+          st.st_ino == target.st_ino) {
         return true;
       }
     } else if (Normal(file) == normal) {

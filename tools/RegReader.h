@@ -96,7 +96,6 @@ void AppendWindows1252AsUtf8(std::string_view bytes, std::string& out);
 // messages.
 std::string Abbreviate(std::string_view text, std::size_t maxBytes);
 
-
 // A streaming reader: bytes go in by Feed in chunks of any size, operations come out to the
 // sink as soon as their lines are complete. It does no I/O and trusts no size in its input;
 // lines and hex data are bounded, so memory stays small for any file.

@@ -62,13 +62,15 @@ class MainWindowTest : public ::testing::Test {
     ASSERT_TRUE(s.OpenPath(key, true));
     s.PutDword(name, value);
   }
-  void Raw(const std::string& path, const std::string& name, uint32_t type, const std::string& data) {
+  void Raw(const std::string& path, const std::string& name, uint32_t type,
+           const std::string& data) {
     auto engine = m_store.Engine();
     KeyRef key = engine->Root(RootKey::ClassesRoot);
     std::size_t start = 1;
     while (start <= path.size()) {
       const auto end = path.find('\\', start);
-      key = engine->CreateChild(key, path.substr(start, end == std::string::npos ? end : end - start));
+      key = engine->CreateChild(key,
+                                path.substr(start, end == std::string::npos ? end : end - start));
       if (end == std::string::npos) break;
       start = end + 1;
     }

@@ -80,7 +80,8 @@ TEST(BuildTree, TheBuiltProgramFindsItsDataBesideItself) {
   ASSERT_TRUE(regedit.waitForFinished(60000));
   ASSERT_EQ(regedit.exitCode(), 0) << regedit.readAllStandardError().toStdString();
   const QString exported = QString::fromStdString(ReadFile(dir.File("all.reg")));
-  const QString icons = QDir(Installed("../share/kestrova")).canonicalPath() + "/icons/kestrova-types.dll";
+  const QString icons =
+      QDir(Installed("../share/kestrova")).canonicalPath() + "/icons/kestrova-types.dll";
   EXPECT_TRUE(exported.contains(icons)) << icons.toStdString();
 }
 

@@ -27,8 +27,8 @@
 #include "platform/OpenerRecording.h"
 #include "shell/ProcessLauncher.h"
 #include "store/AssocLayout.h"
-#include "tests/support/TestDoubles.h"
 #include "tests/app/MainWindowFixture.h"
+#include "tests/support/TestDoubles.h"
 #include "tools/RegFiles.h"
 #include "tools/RegeditCommand.h"
 
@@ -117,9 +117,10 @@ TEST_F(EditingTest, BackupsExportTheKeyToADatedFileAndWait) {
   f.BUExt();
   m_clock->now.setTime(QTime(15, 4, 9));
   f.BUProgID();
-  EXPECT_EQ(Backups(), (QStringList{BackupArgs("txt", "HKEY_CLASSES_ROOT\\.txt"),
-                                    "/e \"" + QString(m_backups) +
-                                        "/txtfile-20261207-150409.reg\" HKEY_CLASSES_ROOT\\txtfile"}));
+  EXPECT_EQ(Backups(),
+            (QStringList{BackupArgs("txt", "HKEY_CLASSES_ROOT\\.txt"),
+                         "/e \"" + QString(m_backups) +
+                             "/txtfile-20261207-150409.reg\" HKEY_CLASSES_ROOT\\txtfile"}));
   EXPECT_EQ(*m_opener->log, (std::vector<QString>{"open Regedit.exe", "wait 1", "close 1",
                                                   "open Regedit.exe", "wait 2"}));
   EXPECT_EQ(f.Starter->Parameters(), "");  // later starts pass no arguments
@@ -129,8 +130,9 @@ TEST_F(EditingTest, BackupsExportTheKeyToADatedFileAndWait) {
   Text("\\My Type/x", "", "odd");
   f.ExtDesc->setText("My Type/x");
   f.BUProgID();
-  EXPECT_EQ(Backups().back(), "/e \"" + QString(m_backups) +
-                                  "/My Type_x-20261207-150409.reg\" \"HKEY_CLASSES_ROOT\\My Type/x\"");
+  EXPECT_EQ(Backups().back(),
+            "/e \"" + QString(m_backups) +
+                "/My Type_x-20261207-150409.reg\" \"HKEY_CLASSES_ROOT\\My Type/x\"");
   // No name, no backup.
   f.ExtDesc->clear();
   f.BUProgID();
@@ -156,8 +158,9 @@ TEST_F(EditingTest, SaveExtension) {
   f.Ext->setText("missing");
   f.SetStatus("");
   f.SaveExtAction->trigger();
-  EXPECT_EQ(m_boxes->Messages().back(),
-            "Extension does not exist, please use the New Extension wizard form the Extension Menu.");
+  EXPECT_EQ(
+      m_boxes->Messages().back(),
+      "Extension does not exist, please use the New Extension wizard form the Extension Menu.");
   EXPECT_FALSE(Has("\\.missing"));
   EXPECT_EQ(f.StatusText(), "");
 
@@ -313,7 +316,8 @@ TEST(BrowseDialog, TheProgramsFilterListsFoldersAndFilesThatCanRun) {
   const auto listed = [&] {
     QStringList names;
     const QModelIndex root = proxy->mapFromSource(files->index(folder));
-    for (int row = 0; row < proxy->rowCount(root); ++row) names << proxy->index(row, 0, root).data().toString();
+    for (int row = 0; row < proxy->rowCount(root); ++row)
+      names << proxy->index(row, 0, root).data().toString();
     names.sort();
     return names;
   };
@@ -524,7 +528,8 @@ TEST_F(EditingTest, ABackupRestoresTheDeletedKey) {
 
   auto dump = [&] {
     std::ostringstream out, err;
-    EXPECT_EQ(RunRegedit({"/e", m_store.Dir() + "/dump.reg", "HKEY_CLASSES_ROOT\\txtfile"}, out, err), 0);
+    EXPECT_EQ(
+        RunRegedit({"/e", m_store.Dir() + "/dump.reg", "HKEY_CLASSES_ROOT\\txtfile"}, out, err), 0);
     return ReadFile(m_store.Dir() + "/dump.reg");
   };
   const std::string before = dump();
@@ -734,7 +739,8 @@ TEST_F(EditingTest, WritesAreRefusedWhenNoFileTypeIsShown) {
     run();
     EXPECT_EQ(m_boxes->Messages(),
               std::vector<QString>{"No file type is loaded. Load an extension that has a file "
-                                   "type before " + doing + "."});
+                                   "type before " +
+                                   doing + "."});
     EXPECT_EQ(m_boxes->shown.size(), 1u) << doing.toStdString();  // nothing asked first
   }
   EXPECT_EQ(Dump(m_store), before);
@@ -762,8 +768,9 @@ TEST_F(EditingTest, SavingLeavesFieldsTheUserDidNotChangeAsStored) {
     sqlite3_prepare_v2(db, "SELECT id, data FROM vals ORDER BY id", -1, &read, nullptr);
     while (sqlite3_step(read) == SQLITE_ROW) {
       const auto* bytes = static_cast<const char*>(sqlite3_column_blob(read, 1));
-      rows.emplace_back(sqlite3_column_int64(read, 0),
-                        std::string(bytes ? bytes : "", static_cast<std::size_t>(sqlite3_column_bytes(read, 1))));
+      rows.emplace_back(
+          sqlite3_column_int64(read, 0),
+          std::string(bytes ? bytes : "", static_cast<std::size_t>(sqlite3_column_bytes(read, 1))));
     }
     sqlite3_finalize(read);
     for (auto& [id, data] : rows) {
@@ -796,7 +803,8 @@ TEST_F(EditingTest, SavingLeavesFieldsTheUserDidNotChangeAsStored) {
   // The flags were saved, nothing else.
   EXPECT_EQ(Get("\\txtfile", "EditFlags"), "dword:65536");
   std::string expected = stored;
-  expected.replace(expected.find(std::string("\x38\x07\x01\x00", 4)), 4, std::string("\0\0\x01\0", 4));
+  expected.replace(expected.find(std::string("\x38\x07\x01\x00", 4)), 4,
+                   std::string("\0\0\x01\0", 4));
   EXPECT_EQ(raw(false), expected);
 
   // The DDE dialog's OK writes back only what the user changed.

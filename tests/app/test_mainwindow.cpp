@@ -1,5 +1,6 @@
 // The main window as the program makes it: windows, layout, menus, the argument, errors.
 
+#include <sys/resource.h>
 #include <QAccessible>
 #include <QApplication>
 #include <QLabel>
@@ -9,14 +10,13 @@
 #include <QTimer>
 #include <csignal>
 #include <filesystem>
-#include <sys/resource.h>
 
 #include "app/About.h"
 #include "app/DefaultStore.h"
-#include "platform/SqliteStore.h"
-#include "store/AssocLayout.h"
 #include "app/Errors.h"
 #include "app/Main.h"
+#include "platform/SqliteStore.h"
+#include "store/AssocLayout.h"
 #include "tests/app/MainWindowFixture.h"
 
 namespace kestrova::test {
@@ -43,7 +43,8 @@ TEST_F(MainWindowTest, WindowsAreMadeInOrderWithTheirCaptions) {
   // Children are kept in creation order.
   QList<QDialog*> made;
   for (QObject* child : f.children()) {
-    if (auto* dialog = qobject_cast<QDialog*>(child); dialog && dialog != f.AboutDlg) made << dialog;
+    if (auto* dialog = qobject_cast<QDialog*>(child); dialog && dialog != f.AboutDlg)
+      made << dialog;
   }
   ASSERT_EQ(made.size(), 6);
   for (int i = 0; i < 6; ++i) {
@@ -55,7 +56,7 @@ TEST_F(MainWindowTest, WindowsAreMadeInOrderWithTheirCaptions) {
 
 TEST_F(MainWindowTest, LayoutFollowsTheDesign) {
   TForm1& f = Form();
-  EXPECT_EQ(f.centralWidget()->width() , 515);
+  EXPECT_EQ(f.centralWidget()->width(), 515);
   EXPECT_EQ(f.centralWidget()->height() + f.statusBar()->height(), 396);
   EXPECT_EQ(f.minimumSize(), f.maximumSize());  // fixed border
   EXPECT_FALSE(f.windowFlags() & Qt::WindowMaximizeButtonHint);
@@ -79,26 +80,30 @@ TEST_F(MainWindowTest, LayoutFollowsTheDesign) {
     EXPECT_EQ(label->buddy()->accessibleName() + ":", QString(label->text()).remove('&'))
         << label->objectName().toStdString();
   }
-  for (QWidget* box : std::initializer_list<QWidget*>{f.Ext, f.ContentType, f.ExtDesc, f.ExtType, f.ActionE, f.Command}) {
+  for (QWidget* box : std::initializer_list<QWidget*>{f.Ext, f.ContentType, f.ExtDesc, f.ExtType,
+                                                      f.ActionE, f.Command}) {
     EXPECT_FALSE(box->accessibleName().isEmpty()) << box->objectName().toStdString();
   }
   EXPECT_EQ(f.Ext->accessibleName(), "Extension");
   // What the accessibility bridge hands to screen readers.
   QAccessible::setActive(true);
   for (auto [box, name] : std::initializer_list<std::pair<QWidget*, QString>>{
-           {f.Ext, "Extension"}, {f.ExtDesc, "ProgID"}, {f.Command, "Command-line used to perform action"},
-           {f.Image1, "Icon"}, {f.ListBox1, "Actions"}}) {
+           {f.Ext, "Extension"},
+           {f.ExtDesc, "ProgID"},
+           {f.Command, "Command-line used to perform action"},
+           {f.Image1, "Icon"},
+           {f.ListBox1, "Actions"}}) {
     QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(box);
     ASSERT_NE(iface, nullptr);
     EXPECT_EQ(iface->text(QAccessible::Name), name);
   }
 
   // Tab order within and across the groups.
-  const std::vector<QWidget*> order = {f.Ext, f.ContentType, f.SaveExtBtn, f.Image1, f.ConfirmCB,
-                                       f.AlwaysShowCB, f.BrowseCB, f.SaveTypeBtn, f.EditFlagsBtn,
-                                       f.ListBox1, f.ActionE, f.Command, f.BrowseBtn,
-                                       f.SaveActionBtn, f.DDEBtn, f.ExtDesc, f.ExtType,
-                                       f.ReferenceBtn, f.RegistryBtn, f.SettingsBtn};
+  const std::vector<QWidget*> order = {
+      f.Ext,          f.ContentType, f.SaveExtBtn,   f.Image1,        f.ConfirmCB,
+      f.AlwaysShowCB, f.BrowseCB,    f.SaveTypeBtn,  f.EditFlagsBtn,  f.ListBox1,
+      f.ActionE,      f.Command,     f.BrowseBtn,    f.SaveActionBtn, f.DDEBtn,
+      f.ExtDesc,      f.ExtType,     f.ReferenceBtn, f.RegistryBtn,   f.SettingsBtn};
   for (std::size_t i = 1; i < order.size(); ++i) {
     QWidget* next = order[i - 1]->nextInFocusChain();
     while (next && (next->focusPolicy() == Qt::NoFocus || order[i - 1]->isAncestorOf(next))) {
@@ -113,9 +118,11 @@ TEST_F(MainWindowTest, MenusAndActions) {
   QStringList menus;
   for (QAction* a : f.menuBar()->actions()) menus << a->text();
   EXPECT_EQ(menus, (QStringList{"&Extension", "&File Type", "&Tools", "&Help"}));
-  EXPECT_EQ(MenuTexts(f.File1), (QStringList{"&New", "&Save", "&Delete", "&Change Association", "-", "E&xit"}));
+  EXPECT_EQ(MenuTexts(f.File1),
+            (QStringList{"&New", "&Save", "&Delete", "&Change Association", "-", "E&xit"}));
   EXPECT_EQ(MenuTexts(f.FileType1), (QStringList{"&New", "&Delete", "&Edit Flags"}));
-  EXPECT_EQ(MenuTexts(f.ools1), (QStringList{"E&xtension Details", "Registry Editor", "&Settings"}));
+  EXPECT_EQ(MenuTexts(f.ools1),
+            (QStringList{"E&xtension Details", "Registry Editor", "&Settings"}));
   EXPECT_EQ(MenuTexts(f.Help1), (QStringList{"Kestrova Help", "Online Help", "-", "&About"}));
   EXPECT_EQ(MenuTexts(f.PopUp), (QStringList{"&New", "&Delete", "-", "&Set Default"}));
   EXPECT_EQ(f.ExtensionDetails1->toolTip(), "Reference");
@@ -191,9 +198,9 @@ TEST_F(MainWindowTest, UncaughtErrorsEndWithAFullStopWhenTheyNeedOne) {
   ShowUncaughtError("Invalid data type for 'x'");
   ShowUncaughtError("List index out of bounds (-1)");
   ShowUncaughtError("Done.");
-  EXPECT_EQ(m_boxes->Messages(), (std::vector<QString>{"Failed to create key \\x.",
-                                                       "Invalid data type for 'x'",
-                                                       "List index out of bounds (-1)", "Done."}));
+  EXPECT_EQ(m_boxes->Messages(),
+            (std::vector<QString>{"Failed to create key \\x.", "Invalid data type for 'x'",
+                                  "List index out of bounds (-1)", "Done."}));
   EXPECT_EQ(m_boxes->shown.front().caption, "Kestrova");
 }
 
@@ -206,7 +213,8 @@ TEST_F(MainWindowTest, AboutBoxClosesWithEnterAndEscape) {
   EXPECT_TRUE(texts.contains("Kestrova"));
   EXPECT_TRUE(texts.contains("Version 2.0"));
   for (int key : {Qt::Key_Return, Qt::Key_Escape}) {
-    QTimer::singleShot(0, about, [about, key] { QTest::keyClick(about, static_cast<Qt::Key>(key)); });
+    QTimer::singleShot(0, about,
+                       [about, key] { QTest::keyClick(about, static_cast<Qt::Key>(key)); });
     f.About1->trigger();
     EXPECT_FALSE(about->isVisible());
   }

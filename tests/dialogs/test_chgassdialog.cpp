@@ -72,7 +72,8 @@ TEST_F(ChgAssDialogTest, ShowsTheExtensionTheCurrentTypeAndEachFileTypeOnce) {
       TFrmChgAss* d = Dialog();
       EXPECT_EQ(d->ExtLB->text(), "TäX");  // only a to z are upper-cased
       EXPECT_EQ(d->CurProgID->text(), "txtfile");
-      EXPECT_EQ(Items(d->NewExtDesc), (QStringList{"docfile", "txtfile", "Zeta.Type"}));  // store order
+      EXPECT_EQ(Items(d->NewExtDesc),
+                (QStringList{"docfile", "txtfile", "Zeta.Type"}));  // store order
       EXPECT_EQ(d->NewExtDesc->currentText(), "");
       EXPECT_TRUE(QTest::qWaitForWindowActive(d));
       EXPECT_EQ(QApplication::focusWidget(), d->NewExtDesc);

@@ -35,7 +35,8 @@ class FlagsDialogTest : public MainWindowTest {
   // Loads the extension unless it is on screen, opens the dialog with the Edit Flags
   // button, notes what it shows once it is up and closes it.
   std::pair<QString, Rows> Open(const std::string& ext) {
-    if (Form().Ext->text() != QString::fromStdString(ext)) Form().Ext->setText(QString::fromStdString(ext));
+    if (Form().Ext->text() != QString::fromStdString(ext))
+      Form().Ext->setText(QString::fromStdString(ext));
     std::pair<QString, Rows> seen;
     WhileOpen(
         Dialog(),
@@ -89,7 +90,8 @@ TEST_F(FlagsDialogTest, TheRowsAreTheNamedFlagsAndCannotBeTicked) {
         EXPECT_EQ(QApplication::focusWidget(), d->CLB);
         for (int row : {0, 15}) {  // a click on the tick box, then Space
           const QRect rect = d->CLB->visualItemRect(d->CLB->item(row));
-          QTest::mouseClick(d->CLB->viewport(), Qt::LeftButton, {}, {rect.left() + 8, rect.center().y()});
+          QTest::mouseClick(d->CLB->viewport(), Qt::LeftButton, {},
+                            {rect.left() + 8, rect.center().y()});
           QTest::keyClick(d->CLB, Qt::Key_Space);
         }
         EXPECT_EQ(Ticked(), Rows{15});

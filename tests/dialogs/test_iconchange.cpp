@@ -11,8 +11,8 @@
 #include "platform/IconSourceScripted.h"
 #include "platform/Notifier.h"
 #include "store/IconLookup.h"
-#include "tests/support/TestDoubles.h"
 #include "tests/app/MainWindowFixture.h"
+#include "tests/support/TestDoubles.h"
 
 namespace kestrova::test {
 namespace {

@@ -28,7 +28,8 @@ class NewTypeDialogTest : public MainWindowTest {
     AssocStore s;
     s.SetRoot(RootKey::ClassesRoot);
     if (!s.OpenPath(key, false)) return "(no key)";
-    return s.KindOfValue(name) == ValueKind::Dword ? std::to_string(s.GetDword(name)) : s.GetText(name);
+    return s.KindOfValue(name) == ValueKind::Dword ? std::to_string(s.GetDword(name))
+                                                   : s.GetText(name);
   }
   static bool RootIsEmpty() {
     AssocStore s;

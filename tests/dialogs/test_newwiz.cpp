@@ -1,10 +1,10 @@
 // The new extension wizard through the real windows: its outcomes and messages, and the
 // file-type list that a worker thread fills, also during reopening, failure and shutdown.
 
+#include <sqlite3.h>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTimer>
-#include <sqlite3.h>
 #include <thread>
 
 #include "app/Main.h"
@@ -265,9 +265,7 @@ TEST_F(NewWizTest, AnExtensionThatIsNotAKeyNameIsRefusedBeforeAnythingIsWritten)
   const struct {
     QString shortExt, longExt, message;
   } refused[] = {
-      {"abc", QString(300, 'x'), badLong},
-      {"abc", "a\\b", badLong},
-      {"abc", "new\nline", badLong},
+      {"abc", QString(300, 'x'), badLong}, {"abc", "a\\b", badLong}, {"abc", "new\nline", badLong},
       {QString(255, 'y'), "", badShort},  // with its dot, one character too many
       {"a\\b", "abc-long", badShort},
   };

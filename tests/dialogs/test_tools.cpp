@@ -160,9 +160,10 @@ TEST_F(ToolsTest, OnlineHelpOpensTheAddressFromSettingsOrSaysHowToSetIt) {
   f.HelpontheWeb1->trigger();
   EXPECT_EQ(m_boxes->Messages(),
             std::vector<QString>(
-                2, "No web address is set for the online help. Enter one that begins with "
-                   "http:// or https:// as \"Address of the online help\" in Tools > Settings. "
-                   "The help that came with Kestrova opens from Help > Kestrova Help."));
+                2,
+                "No web address is set for the online help. Enter one that begins with "
+                "http:// or https:// as \"Address of the online help\" in Tools > Settings. "
+                "The help that came with Kestrova opens from Help > Kestrova Help."));
   EXPECT_TRUE(m_opener->requests.empty());
   s.PutText("OnlineHelpURL", "https://help.test/kestrova/");
   f.HelpontheWeb1->trigger();

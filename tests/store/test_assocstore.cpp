@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "store/AssocStore.h"
 #include "platform/SqliteStore.h"
+#include "store/AssocStore.h"
 #include "tests/support/TestStore.h"
 
 namespace kestrova {
@@ -298,7 +298,8 @@ TEST_F(AssocStoreTest, LimitsFailTheWayEachOperationFails) {
   EXPECT_FALSE(s->OpenPath("\\limits\\bad\nname", true));
   EXPECT_TRUE(s->OpenPath("\\limits\\tab\tend\t", true));
   const std::string longName(16384, 'v');
-  EXPECT_EQ(MessageOf([&] { s->PutText(longName, "x"); }), "Failed to set data for '" + longName + "'");
+  EXPECT_EQ(MessageOf([&] { s->PutText(longName, "x"); }),
+            "Failed to set data for '" + longName + "'");
   s->PutText(std::string(16383, 'v'), "ok");
   EXPECT_EQ(s->GetText(std::string(16383, 'V')), "ok");
   // Text counts as the registry stores it, UTF-16 with its terminator: 512 Ki - 1

@@ -87,12 +87,14 @@ TEST(Durability, KilledWritersLoseNothingAcknowledged) {
       const bool removable = i % 5 == 2;
       if (removable && acks.back() == i + 1) continue;
       const bool removed = removable && acks.back() >= i + 2;
-      ASSERT_EQ(s.HasPath(base + "\\p" + std::to_string(i) + "\\x\\y\\z"), !removed) << round << ' ' << i;
+      ASSERT_EQ(s.HasPath(base + "\\p" + std::to_string(i) + "\\x\\y\\z"), !removed)
+          << round << ' ' << i;
     }
     if (s.OpenPath(base, false)) {
       std::vector<std::string> made;
       s.ListSubkeys(made);
-      for (const auto& p : made) EXPECT_TRUE(s.HasPath(base + "\\" + p + "\\x\\y\\z")) << "half-made " << p;
+      for (const auto& p : made)
+        EXPECT_TRUE(s.HasPath(base + "\\" + p + "\\x\\y\\z")) << "half-made " << p;
     }
   }
   EXPECT_EQ(IntegrityOf(path), "ok");
@@ -143,7 +145,9 @@ TEST(Durability, ExportsRunBesideAWriter) {
   setenv("KESTROVA_STORE", other.File("r.db").c_str(), 1);
   UseSqliteStore(other.File("r.db"));
   std::ostringstream out, err;
-  EXPECT_EQ(RunRegedit({"/s", store.Dir() + "/backup" + std::to_string(exports - 1) + ".reg"}, out, err), 0)
+  EXPECT_EQ(
+      RunRegedit({"/s", store.Dir() + "/backup" + std::to_string(exports - 1) + ".reg"}, out, err),
+      0)
       << err.str();
 }
 
@@ -169,7 +173,8 @@ TEST(Durability, AFullDiskFailsTheWriteAndKeepsTheStore) {
     s.SetRoot(RootKey::ClassesRoot);
     if (!s.OpenPath("\\big", true)) _exit(3);
     try {
-      for (int i = 0; i < 100; ++i) s.PutText("chunk" + std::to_string(i), std::string(200 * 1024, 'x'));
+      for (int i = 0; i < 100; ++i)
+        s.PutText("chunk" + std::to_string(i), std::string(200 * 1024, 'x'));
     } catch (const ERegistryException& e) {
       _exit(std::string(e.what()).rfind("Failed to set data for 'chunk", 0) == 0 ? 0 : 4);
     }

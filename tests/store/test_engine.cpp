@@ -47,14 +47,15 @@ TEST(Engine, ForeignOrDamagedFilesAreReportedAndLeftAsTheyAre) {
   const std::string text = dir.File("notes.txt");
   WriteFile(text, "not a store at all, just some text that is long enough to look like a header");
   EXPECT_NE(OpenError(text).find(text), std::string::npos);
-  EXPECT_EQ(ReadFile(text), "not a store at all, just some text that is long enough to look like a header");
+  EXPECT_EQ(ReadFile(text),
+            "not a store at all, just some text that is long enough to look like a header");
 
   // Another program's database.
   const std::string other = dir.File("other.db");
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(other.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE songs(title TEXT); INSERT INTO songs VALUES('a')", nullptr,
-                         nullptr, nullptr),
+  ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE songs(title TEXT); INSERT INTO songs VALUES('a')",
+                         nullptr, nullptr, nullptr),
             SQLITE_OK);
   sqlite3_close(db);
   const std::string before = ReadFile(other);
@@ -63,7 +64,10 @@ TEST(Engine, ForeignOrDamagedFilesAreReportedAndLeftAsTheyAre) {
 
   // A store whose header was overwritten.
   const std::string damaged = dir.File("damaged.db");
-  { OpenSqliteStore(damaged)->CreateChild(OpenSqliteStore(damaged)->Root(RootKey::ClassesRoot), ".txt"); }
+  {
+    OpenSqliteStore(damaged)->CreateChild(OpenSqliteStore(damaged)->Root(RootKey::ClassesRoot),
+                                          ".txt");
+  }
   std::string bytes = ReadFile(damaged);
   ASSERT_GT(bytes.size(), 100u);
   for (int i = 0; i < 16; ++i) bytes[i] = 'X';
@@ -168,7 +172,8 @@ TEST(Engine, SubkeysAreListedInCaseFoldedOrderAndValuesInCreationOrder) {
   EXPECT_EQ(engine->CreateChild(root, "ä").id, engine->FindChild(root, "Ä")->id);
 
   const KeyRef key = engine->CreateChild(root, "vals");
-  for (const char* name : {"zeta", "Alpha", "", "mid"}) engine->SetValue(key, name, RegType::Sz, "x");
+  for (const char* name : {"zeta", "Alpha", "", "mid"})
+    engine->SetValue(key, name, RegType::Sz, "x");
   engine->SetValue(key, "ALPHA", RegType::Dword, "1234");  // replaced in place, name kept
   std::vector<RegValue> values;
   engine->ListValues(key, values);

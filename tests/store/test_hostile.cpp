@@ -81,8 +81,11 @@ TEST_F(HostileTest, BadNamesAndPathsAreRefusedOrKeptByteForByte) {
 
   // Text arrives in the store as UTF-8 and leaves it as it came.
   const std::string cafe = "caf\xc3\xa9";
-  ASSERT_EQ(Import("[HKEY_CLASSES_ROOT\\" + cafe + "]\r\n\"" + cafe + "\"=\"" + cafe + "\"\r\n", err), 0) << err;
-  EXPECT_NE(Export("HKEY_CLASSES_ROOT\\" + cafe).find("\"" + cafe + "\"=\"" + cafe + "\""), std::string::npos);
+  ASSERT_EQ(
+      Import("[HKEY_CLASSES_ROOT\\" + cafe + "]\r\n\"" + cafe + "\"=\"" + cafe + "\"\r\n", err), 0)
+      << err;
+  EXPECT_NE(Export("HKEY_CLASSES_ROOT\\" + cafe).find("\"" + cafe + "\"=\"" + cafe + "\""),
+            std::string::npos);
 
   // Through the store's own paths: backslashes address deeper keys, never escape the root.
   AssocStore s;
@@ -101,7 +104,8 @@ TEST_F(HostileTest, TruncatedAndLyingRegFiles) {
   EXPECT_LE(Import("[HKEY_CLASSES_ROOT\\.cut]\r\n\"h\"=hex:01,02,\\", err), 1);
   const std::string file = m_store.Dir() + "/v5.reg";
   std::string v5 = "\xff\xfe";
-  for (char c : std::string("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CLASSES_ROOT\\.v5]\r\n@=\"x\"\r\n")) {
+  for (char c : std::string(
+           "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CLASSES_ROOT\\.v5]\r\n@=\"x\"\r\n")) {
     v5 += c;
     v5 += '\0';
   }

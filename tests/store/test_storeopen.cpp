@@ -86,19 +86,23 @@ int InChild(const std::function<void()>& setUp, const std::function<int()>& body
 
 // As an unprivileged user, where file modes hold even when the tests run as root.
 int AsNobody(const std::function<int()>& body) {
-  return InChild([] {
-    if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(90);
-  }, body);
+  return InChild(
+      [] {
+        if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(90);
+      },
+      body);
 }
 
 // With files that may not grow: a file-size limit stands in for a full disk.
 int WithFullDisk(const std::function<int()>& body) {
-  return InChild([] {
-    signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{};
-    limit.rlim_cur = limit.rlim_max = 1024;
-    setrlimit(RLIMIT_FSIZE, &limit);
-  }, body);
+  return InChild(
+      [] {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{};
+        limit.rlim_cur = limit.rlim_max = 1024;
+        setrlimit(RLIMIT_FSIZE, &limit);
+      },
+      body);
 }
 
 // 0: opened read-only and read the data; 1 + kind when the open failed; 80s: other.
