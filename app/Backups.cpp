@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "store/UserFolders.h"
+
 namespace kestrova {
 namespace {
 
@@ -26,9 +28,7 @@ QString BackupDir(const QString& programDir) {
     if (!programDir.isEmpty() && ::access(QFile::encodeName(programDir).constData(), W_OK) == 0) {
       dir = programDir;
     } else {
-      QString data = qEnvironmentVariable("XDG_DATA_HOME");
-      if (data.isEmpty()) data = QDir::homePath() + "/.local/share";
-      dir = data + "/kestrova/backups";
+      dir = QString::fromStdString(KestrovaDataDir()) + "/backups";
     }
   }
   return dir.endsWith('/') ? dir : dir + '/';

@@ -20,6 +20,7 @@
 #include "platform/SqliteStatement.h"
 #include "store/RegistryRules.h"
 #include "store/StoreFiles.h"
+#include "store/UserFolders.h"
 
 namespace kestrova {
 namespace {
@@ -1206,15 +1207,7 @@ thread_local std::unordered_map<std::string, std::shared_ptr<RegistryEngine>> t_
 
 std::string DefaultStorePath() {
   if (const char* env = std::getenv("KESTROVA_STORE"); env && *env) return env;
-  std::string base;
-  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) {
-    base = xdg;
-  } else if (const char* home = std::getenv("HOME"); home && *home) {
-    base = std::string(home) + "/.local/share";
-  } else {
-    base = ".";
-  }
-  return base + "/kestrova/registry.db";
+  return KestrovaDataDir() + "/registry.db";
 }
 
 bool StoreReadOnlyRequested() {
