@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "store/EditFlags.h"
+#include "store/EditFlagsCodec.h"
 
 namespace kestrova {
 

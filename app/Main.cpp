@@ -28,7 +28,7 @@
 #include "shell/ProcessLauncher.h"
 #include "store/AssocLayout.h"
 #include "store/AssocStore.h"
-#include "store/EditFlags.h"
+#include "store/EditFlagsCodec.h"
 
 namespace kestrova {
 namespace {

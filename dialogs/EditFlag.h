@@ -6,7 +6,7 @@
 #include <QListWidget>
 #include <QPushButton>
 
-#include "store/EditFlags.h"
+#include "store/EditFlagsCodec.h"
 
 namespace kestrova {
 

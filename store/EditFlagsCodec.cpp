@@ -1,4 +1,4 @@
-#include "store/EditFlags.h"
+#include "store/EditFlagsCodec.h"
 
 namespace kestrova {
 

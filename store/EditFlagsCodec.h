@@ -1,5 +1,6 @@
 #pragma once
-// EditFlags: a file type's stored "EditFlags" value as text, as a number and as named flags.
+// The edit-flags codec: a file type's "EditFlags" value as text, as a number and as named
+// flags.
 
 #include <array>
 #include <cstddef>

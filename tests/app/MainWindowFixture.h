@@ -7,9 +7,9 @@
 #include <memory>
 
 #include "app/Startup.h"
-#include "platform/OpenerRecording.h"
 #include "store/AssocStore.h"
 #include "tests/support/RecordingBoxes.h"
+#include "tests/support/RecordingOpener.h"
 #include "tests/support/TestStore.h"
 
 namespace kestrova::test {

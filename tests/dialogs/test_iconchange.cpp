@@ -7,11 +7,11 @@
 
 #include "app/Main.h"
 #include "platform/IconPickerDesktop.h"
-#include "platform/IconPickerRecording.h"
-#include "platform/IconSourceScripted.h"
 #include "platform/Notifier.h"
 #include "store/IconLookup.h"
 #include "tests/app/MainWindowFixture.h"
+#include "tests/support/RecordingIconPicker.h"
+#include "tests/support/ScriptedIconSource.h"
 #include "tests/support/TestDoubles.h"
 
 namespace kestrova::test {

@@ -12,9 +12,9 @@
 
 #include "app/Main.h"
 #include "dialogs/Settings.h"
-#include "platform/OpenerRecording.h"
 #include "shell/ProcessLauncher.h"
 #include "tests/app/MainWindowFixture.h"
+#include "tests/support/RecordingOpener.h"
 
 namespace kestrova::test {
 namespace {

@@ -6,11 +6,11 @@
 #include <cstdlib>
 #include <limits>
 
-#include "platform/IconSourceScripted.h"
 #include "platform/SqliteStore.h"
 #include "store/AssocLayout.h"
 #include "store/AssocStore.h"
 #include "store/IconLookup.h"
+#include "tests/support/ScriptedIconSource.h"
 #include "tests/support/TestStore.h"
 
 namespace kestrova {

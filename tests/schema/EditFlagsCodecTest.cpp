@@ -3,7 +3,7 @@
 #include <ostream>
 #include <vector>
 
-#include "store/EditFlags.h"
+#include "store/EditFlagsCodec.h"
 
 namespace kestrova {
 

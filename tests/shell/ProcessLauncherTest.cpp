@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "platform/OpenerRecording.h"
 #include "shell/ProcessLauncher.h"
+#include "tests/support/RecordingOpener.h"
 
 namespace kestrova {
 namespace {
