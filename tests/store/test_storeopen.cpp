@@ -205,6 +205,41 @@ TEST(StoreOpen, FailuresSayWhatHappenedAndReadWhereReadingIsPossible) {
   EXPECT_EQ(ReadFile(path), bytes);
 }
 
+// A full disk inside a transaction fails the transaction as Full, whether a write meets it
+// (and SQLite rolls the whole transaction back by itself) or the commit does.
+TEST(StoreOpen, AFullDiskFailsTheTransactionAsFull) {
+  TempDir dir;
+  const std::string path = dir.File("registry.db");
+  MakeStore(path);
+  const int status = InChild(
+      [] {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{};
+        limit.rlim_cur = limit.rlim_max = 600 * 1024;
+        setrlimit(RLIMIT_FSIZE, &limit);
+      },
+      [&] {
+        auto engine = OpenSqliteStore(path);
+        const KeyRef classes = engine->Root(RootKey::ClassesRoot);
+        const std::string data(1000 * 1000, 'x');
+        const auto kind = ErrorKindOf([&] {
+          EngineTransaction tx(*engine, true);
+          const KeyRef key = engine->CreateChild(classes, "big");
+          std::optional<StoreErrorKind> failed;
+          for (int i = 0; i < 40 && !failed; ++i) {
+            failed = ErrorKindOf(
+                [&] { engine->SetValue(key, "v" + std::to_string(i), RegType::Binary, data); });
+          }
+          if (failed && *failed != StoreErrorKind::Full) _exit(40 + static_cast<int>(*failed));
+          tx.Commit();
+        });
+        return kind ? 1 + static_cast<int>(*kind) : 70;
+      });
+  EXPECT_EQ(status, 1 + static_cast<int>(StoreErrorKind::Full));
+  auto engine = OpenSqliteStore(path);
+  EXPECT_FALSE(engine->FindChild(engine->Root(RootKey::ClassesRoot), "big"));
+}
+
 TEST(StoreOpen, ACreationThatFailsLeavesNothingAndTheNextOneWorks) {
   TempDir dir;
   const std::string path = dir.File("registry.db");
