@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "app/EditorState.h"
+#include "platform/IconSourceFactory.h"
 #include "store/IconLookup.h"
 
 namespace kestrova {
@@ -183,7 +184,7 @@ class TForm1 : public QMainWindow {
   QAction* BUProgIDAction;
 
   AboutBox* AboutDlg;
-  AssocLookup Lookup;
+  AssocLookup Lookup{AcquireIconSource()};
   // Every outside program goes through it; it waits for what it started.
   std::unique_ptr<ProcessLauncher> Starter;
   // Whether the desktop has an application for compiled help files; empty: ask the desktop.

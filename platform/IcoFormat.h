@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/IconSource.h"
+#include "store/IconSource.h"
 
 // Every function here is pure over the bytes it is given and treats each count, size and
 // offset in them as hostile: malformed input gives an empty result, never a crash, and no

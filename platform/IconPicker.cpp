@@ -3,7 +3,7 @@
 #include <QWidget>
 
 #include "platform/IconPickerDesktop.h"
-#include "platform/IconSource.h"
+#include "platform/IconSourceFactory.h"
 #include "platform/Seam.h"
 
 namespace kestrova {

@@ -9,7 +9,7 @@
 #include <algorithm>
 
 #include "platform/Boxes.h"
-#include "platform/IconSource.h"
+#include "platform/IconSourceFactory.h"
 #include "store/StoreFiles.h"
 
 namespace kestrova {

@@ -3,7 +3,7 @@
 
 #include <QByteArrayView>
 
-#include "platform/IconSource.h"
+#include "store/IconSource.h"
 
 namespace kestrova {
 

@@ -30,7 +30,7 @@ const QString kCaption = QStringLiteral("Kestrova");
 
 std::string Bytes(const QString& text) { return QFile::encodeName(text).toStdString(); }
 
-QString Quoted(const QString& text) {
+QString QuotedForMessage(const QString& text) {
   QString shown = text;
   shown.replace(QChar(0), QStringLiteral("\\0"));
   return QLatin1Char('"') + shown + QLatin1Char('"');
@@ -199,13 +199,13 @@ QString MessageFor(int code, const QString& target) {
   switch (code) {
     case OpenCode::FileNotFound:
       return QStringLiteral("Cannot find %1. Check that the name is typed correctly.")
-          .arg(Quoted(target));
+          .arg(QuotedForMessage(target));
     case OpenCode::PathNotFound:
-      return QStringLiteral("Cannot find the folder of %1.").arg(Quoted(target));
+      return QStringLiteral("Cannot find the folder of %1.").arg(QuotedForMessage(target));
     case OpenCode::AccessDenied:
-      return QStringLiteral("%1 cannot be opened: access is denied.").arg(Quoted(target));
+      return QStringLiteral("%1 cannot be opened: access is denied.").arg(QuotedForMessage(target));
     default:
-      return QStringLiteral("%1 cannot be opened.").arg(Quoted(target));
+      return QStringLiteral("%1 cannot be opened.").arg(QuotedForMessage(target));
   }
 }
 
@@ -215,13 +215,13 @@ void ReportDocumentOpenerEnd(QPointer<QWidget> owner, const QString& target, int
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return;
   QString text;
   if (WIFEXITED(status) && WEXITSTATUS(status) == 3) {
-    text = QStringLiteral("No application is available to open %1.").arg(Quoted(target));
+    text = QStringLiteral("No application is available to open %1.").arg(QuotedForMessage(target));
   } else if (WIFEXITED(status) && WEXITSTATUS(status) == 2) {
     text = MessageFor(OpenCode::FileNotFound, target);
   } else {
     const int value = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     text = QStringLiteral("%1 could not be opened: the desktop's opener ended with status %2.")
-               .arg(Quoted(target))
+               .arg(QuotedForMessage(target))
                .arg(value);
   }
   QCoreApplication* app = QCoreApplication::instance();
@@ -267,7 +267,7 @@ OpenResult DesktopOpener::Open(QWidget* owner, const QString& command, const QSt
     if (directory.contains(QChar(0)) || stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
       return fail(OpenCode::PathNotFound,
                   QStringLiteral("Cannot start %1 in the folder %2: the folder does not exist.")
-                      .arg(Quoted(command), Quoted(directory)));
+                      .arg(QuotedForMessage(command), QuotedForMessage(directory)));
     }
   }
 
@@ -283,7 +283,7 @@ OpenResult DesktopOpener::Open(QWidget* owner, const QString& command, const QSt
     if (access(program.c_str(), F_OK) != 0) {
       return fail(OpenCode::FileNotFound,
                   QStringLiteral("Cannot find %1: the registry editor %2 is missing.")
-                      .arg(Quoted(command), Quoted(path)));
+                      .arg(QuotedForMessage(command), QuotedForMessage(path)));
     }
   } else if (!command.contains(QLatin1Char('/'))) {
     argv0 = Bytes(command);
@@ -318,9 +318,8 @@ OpenResult DesktopOpener::Open(QWidget* owner, const QString& command, const QSt
   if (!program.empty()) {
     const auto args = SplitWindowsCommandLine(Bytes(parameters));
     if (const int error = Spawn(program, argv0, args, dir, &pid)) {
-      return fail(
-          SpawnFailureCode(error),
-          QStringLiteral("%1 could not be started: %2.").arg(Quoted(command), Reason(error)));
+      return fail(SpawnFailureCode(error), QStringLiteral("%1 could not be started: %2.")
+                                               .arg(QuotedForMessage(command), Reason(error)));
     }
     return {OpenCode::Succeeded, std::make_unique<SpawnedProcess>(pid)};
   }
@@ -335,7 +334,7 @@ OpenResult DesktopOpener::Open(QWidget* owner, const QString& command, const QSt
     return fail(OpenCode::NoAssociation,
                 QStringLiteral("No application is available to open %1: the desktop's opener "
                                "%2 could not be started (%3).")
-                    .arg(Quoted(command), Quoted(opener), Reason(error)));
+                    .arg(QuotedForMessage(command), QuotedForMessage(opener), Reason(error)));
   }
   Reap(pid, [owner = QPointer<QWidget>(owner), command](int status) {
     ReportDocumentOpenerEnd(owner, command, status);

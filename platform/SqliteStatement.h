@@ -1,5 +1,5 @@
 #pragma once
-// The engine's thin wrapper over SQLite statements (internal to platform/).
+// The engine's thin wrappers over SQLite connections and statements (internal to platform/).
 
 #include <sqlite3.h>
 
@@ -12,19 +12,32 @@
 
 namespace kestrova::sqlite {
 
+// How long a connection waits for another program's lock before it gives up.
+constexpr int kBusyTimeoutMs = 8000;
+
+// Holds one SQLite connection for a short task and closes it on every way out.
+class Connection {
+ public:
+  Connection() = default;
+  ~Connection() { sqlite3_close_v2(m_db); }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+  int Open(const std::string& name, int flags);
+  sqlite3* get() const { return m_db; }
+  int Exec(const std::string& sql) {
+    return sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, nullptr);
+  }
+
+ private:
+  sqlite3* m_db = nullptr;
+};
+
 // A prepared statement, finalized with its owner.
 class Statement {
  public:
   Statement() = default;
-  Statement(sqlite3* db, const char* sql, unsigned flags = SQLITE_PREPARE_PERSISTENT) {
-    if (sqlite3_prepare_v3(db, sql, -1, flags, &m_stmt, nullptr) != SQLITE_OK) {
-      const std::string msg = sqlite3_errmsg(db);
-      const int rc = sqlite3_extended_errcode(db);
-      sqlite3_finalize(m_stmt);
-      m_stmt = nullptr;
-      throw PrepareError("The store could not prepare a query: " + msg, rc);
-    }
-  }
+  // Throws PrepareError.
+  Statement(sqlite3* db, const char* sql, unsigned flags = SQLITE_PREPARE_PERSISTENT);
   ~Statement() { sqlite3_finalize(m_stmt); }
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;

@@ -70,8 +70,6 @@ IconLocation ParseDefaultIcon(const std::string& text) {
   return {t.substr(0, p), index};
 }
 
-AssocLookup::AssocLookup() : AssocLookup(AcquireIconSource()) {}
-
 AssocLookup::AssocLookup(std::shared_ptr<IconSource> source) : m_source(std::move(source)) {}
 
 void AssocLookup::SetExtension(const std::string& text) {

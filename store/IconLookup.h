@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/IconSource.h"
+#include "store/IconSource.h"
 
 namespace kestrova {
 
@@ -35,8 +35,7 @@ int32_t ParseIconIndex(const std::string& text);
 // stays valid whatever the lookup does afterwards.
 class AssocLookup {
  public:
-  // With the icon source that AcquireIconSource() picks.
-  AssocLookup();
+  // The program passes the source that platform/IconSourceFactory.h picks; tests their own.
   explicit AssocLookup(std::shared_ptr<IconSource> source);
 
   // Does nothing when `text` equals the held extension byte for byte (case-sensitive, before

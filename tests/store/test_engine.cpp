@@ -15,17 +15,24 @@
 namespace kestrova {
 namespace {
 
+using test::ErrorKindOf;
 using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
 
-std::string OpenError(const std::string& path) {
+// Why the store at path did not open: its kind and message (Other and "" when it opened).
+struct OpenFailure {
+  StoreErrorKind kind = StoreErrorKind::Other;
+  std::string message;
+};
+
+OpenFailure OpenError(const std::string& path) {
   try {
     OpenSqliteStore(path);
   } catch (const StoreOpenError& e) {
-    return e.what();
+    return {e.Kind(), e.what()};
   }
-  return "";
+  return {};
 }
 
 TEST(Engine, CreatesTheStoreAndItsDirectories) {
@@ -46,7 +53,9 @@ TEST(Engine, ForeignOrDamagedFilesAreReportedAndLeftAsTheyAre) {
   TempDir dir;
   const std::string text = dir.File("notes.txt");
   WriteFile(text, "not a store at all, just some text that is long enough to look like a header");
-  EXPECT_NE(OpenError(text).find(text), std::string::npos);
+  const OpenFailure foreign = OpenError(text);
+  EXPECT_EQ(foreign.kind, StoreErrorKind::Damaged);
+  EXPECT_NE(foreign.message.find(text), std::string::npos);  // the message names the file
   EXPECT_EQ(ReadFile(text),
             "not a store at all, just some text that is long enough to look like a header");
 
@@ -59,7 +68,7 @@ TEST(Engine, ForeignOrDamagedFilesAreReportedAndLeftAsTheyAre) {
             SQLITE_OK);
   sqlite3_close(db);
   const std::string before = ReadFile(other);
-  EXPECT_NE(OpenError(other).find("is damaged or is not a Kestrova store"), std::string::npos);
+  EXPECT_EQ(OpenError(other).kind, StoreErrorKind::Damaged);
   EXPECT_EQ(ReadFile(other), before);
 
   // A store whose header was overwritten.
@@ -72,11 +81,13 @@ TEST(Engine, ForeignOrDamagedFilesAreReportedAndLeftAsTheyAre) {
   ASSERT_GT(bytes.size(), 100u);
   for (int i = 0; i < 16; ++i) bytes[i] = 'X';
   WriteFile(damaged, bytes);
-  EXPECT_NE(OpenError(damaged).find(damaged), std::string::npos);
+  const OpenFailure broken = OpenError(damaged);
+  EXPECT_EQ(broken.kind, StoreErrorKind::Damaged);
+  EXPECT_NE(broken.message.find(damaged), std::string::npos);
   EXPECT_EQ(ReadFile(damaged), bytes);
 
-  // A directory in the file's place.
-  EXPECT_NE(OpenError(dir.Path()).find("is not a file"), std::string::npos);
+  // A directory in the file's place: no kind of its own, so the message tells.
+  EXPECT_NE(OpenError(dir.Path()).message.find("is not a file"), std::string::npos);
 }
 
 TEST(Engine, ReadOnlyStoreReadsAndRefusesEveryWrite) {
@@ -111,8 +122,8 @@ TEST(Engine, ReadOnlyStoreReadsAndRefusesEveryWrite) {
   EXPECT_THROW(reader.PutText("", "x"), ERegistryException);
 
   const KeyRef classes = engine->Root(RootKey::ClassesRoot);
-  EXPECT_THROW(engine->CreateChild(classes, ".new"), StoreError);
-  EXPECT_THROW(engine->DeleteChild(classes, ".txt"), StoreError);
+  EXPECT_EQ(ErrorKindOf([&] { engine->CreateChild(classes, ".new"); }), StoreErrorKind::ReadOnly);
+  EXPECT_EQ(ErrorKindOf([&] { engine->DeleteChild(classes, ".txt"); }), StoreErrorKind::ReadOnly);
   EXPECT_FALSE(engine->FindChild(classes, ".new"));
   EXPECT_TRUE(engine->FindChild(classes, ".txt"));
 }
@@ -189,12 +200,15 @@ TEST(Engine, NamesAreTextAndNulIsRefused) {
   TempDir dir;
   auto engine = OpenSqliteStore(dir.File("registry.db"));
   const KeyRef root = engine->Root(RootKey::CurrentUser);
-  EXPECT_THROW(engine->CreateChild(root, "caf\xe9"), StoreError);  // not UTF-8
+  EXPECT_EQ(ErrorKindOf([&] { engine->CreateChild(root, "caf\xe9"); }),  // not UTF-8
+            StoreErrorKind::InvalidText);
   const KeyRef k = engine->CreateChild(root, "caf\xc3\xa9");
   EXPECT_EQ(engine->FindChild(root, "CAF\xc3\x89")->id, k.id);
   EXPECT_FALSE(engine->FindChild(root, "CAF\xe9"));
-  EXPECT_THROW(engine->CreateChild(root, std::string("a\0b", 3)), StoreError);
-  EXPECT_THROW(engine->SetValue(k, std::string("a\0b", 3), RegType::Sz, ""), StoreError);
+  EXPECT_EQ(ErrorKindOf([&] { engine->CreateChild(root, std::string("a\0b", 3)); }),
+            StoreErrorKind::Limit);
+  EXPECT_EQ(ErrorKindOf([&] { engine->SetValue(k, std::string("a\0b", 3), RegType::Sz, ""); }),
+            StoreErrorKind::Limit);
   engine->SetValue(k, "bin", RegType::Binary, std::string("\0\1\0", 3));
   EXPECT_EQ(engine->GetValue(k, "BIN")->data, std::string("\0\1\0", 3));
 }

@@ -6,6 +6,7 @@
 
 #include "platform/SqliteStore.h"
 #include "store/AssocStore.h"
+#include "tests/support/StoreValues.h"
 #include "tests/support/TestStore.h"
 #include "tools/RegeditCommand.h"
 
@@ -31,12 +32,6 @@ class HostileTest : public ::testing::Test {
     EXPECT_EQ(RunRegedit({"/e", file, key}, out, err), 0) << err.str();
     return test::ReadFile(file);
   }
-  bool Has(const std::string& path) {
-    AssocStore s;
-    s.SetRoot(RootKey::ClassesRoot);
-    return s.HasPath(path);
-  }
-
   test::TestStore m_store;
 };
 
@@ -48,12 +43,12 @@ TEST_F(HostileTest, LimitsRefuseTheWholeImportAndChangeNothing) {
   for (int i = 0; i < 600; ++i) deep += "\\k";
   EXPECT_EQ(Import("[HKEY_CLASSES_ROOT\\.a]\r\n@=\"1\"\r\n" + deep + "]\r\n@=\"x\"\r\n", err), 2);
   EXPECT_NE(err.find("512"), std::string::npos) << err;
-  EXPECT_FALSE(Has("\\.a"));  // the earlier key of the same file was rolled back
-  EXPECT_FALSE(Has("\\.deep"));
+  EXPECT_FALSE(test::HasKey("\\.a"));  // the earlier key of the same file was rolled back
+  EXPECT_FALSE(test::HasKey("\\.deep"));
 
   EXPECT_EQ(Import("[HKEY_CLASSES_ROOT\\" + std::string(256, 'n') + "]\r\n", err), 2);
   EXPECT_EQ(Import("[HKEY_CLASSES_ROOT\\" + std::string(255, 'n') + "]\r\n", err), 0) << err;
-  EXPECT_TRUE(Has("\\" + std::string(255, 'n')));
+  EXPECT_TRUE(test::HasKey("\\" + std::string(255, 'n')));
 
   // Data over 1 MiB.
   std::string hex = "\"big\"=hex:";
@@ -64,7 +59,7 @@ TEST_F(HostileTest, LimitsRefuseTheWholeImportAndChangeNothing) {
   if (s.OpenPath("\\.big", false)) {
     EXPECT_FALSE(s.HasValue("big"));
   }
-  EXPECT_TRUE(Has("\\.keep"));
+  EXPECT_TRUE(test::HasKey("\\.keep"));
 }
 
 TEST_F(HostileTest, BadNamesAndPathsAreRefusedOrKeptByteForByte) {
@@ -76,7 +71,7 @@ TEST_F(HostileTest, BadNamesAndPathsAreRefusedOrKeptByteForByte) {
             1);
   EXPECT_NE(err.find("in.reg:3:"), std::string::npos) << err;
   EXPECT_NE(err.find("in.reg:6:"), std::string::npos) << err;
-  EXPECT_FALSE(Has("\\a"));
+  EXPECT_FALSE(test::HasKey("\\a"));
   EXPECT_EQ(Import("[HKEY_CLASSES_ROOT\\a\\\\b]\r\n", err, true), 2);
 
   // Text arrives in the store as UTF-8 and leaves it as it came.
@@ -91,7 +86,7 @@ TEST_F(HostileTest, BadNamesAndPathsAreRefusedOrKeptByteForByte) {
   AssocStore s;
   s.SetRoot(RootKey::ClassesRoot);
   EXPECT_TRUE(s.OpenPath("\\..\\..\\x", true));
-  EXPECT_TRUE(Has("\\..\\..\\x"));
+  EXPECT_TRUE(test::HasKey("\\..\\..\\x"));
   s.SetRoot(RootKey::LocalMachine);
   EXPECT_FALSE(s.HasPath("\\x"));
   EXPECT_FALSE(s.OpenPath(std::string("\\a\0b", 4), true));
@@ -112,7 +107,7 @@ TEST_F(HostileTest, TruncatedAndLyingRegFiles) {
   test::WriteFile(file, v5 + "\x41");  // an odd byte at the end
   std::ostringstream out, errors;
   EXPECT_LE(RunRegedit({"/s", file}, out, errors), 1) << errors.str();
-  EXPECT_TRUE(Has("\\.v5"));
+  EXPECT_TRUE(test::HasKey("\\.v5"));
   // A file that is no registry file at all imports nothing.
   EXPECT_EQ(Import("", err), 0);
   test::WriteFile(file, std::string(1000, '\0'));

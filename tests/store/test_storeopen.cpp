@@ -22,6 +22,7 @@
 namespace kestrova {
 namespace {
 
+using test::ErrorKindOf;
 using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
@@ -149,12 +150,8 @@ TEST(StoreOpen, ReadOnlyStoresReadEverythingAndRefuseEveryWrite) {
   EXPECT_THROW(full.CreatePath("\\.new"), ERegistryException);
   EXPECT_FALSE(full.RemovePath("\\.txt"));
   EXPECT_TRUE(full.HasPath("\\.txt"));
-  try {
-    engine->CreateChild(engine->Root(RootKey::ClassesRoot), ".new");
-    ADD_FAILURE();
-  } catch (const StoreError& e) {
-    EXPECT_EQ(e.Kind(), StoreErrorKind::ReadOnly);
-  }
+  EXPECT_EQ(ErrorKindOf([&] { engine->CreateChild(engine->Root(RootKey::ClassesRoot), ".new"); }),
+            StoreErrorKind::ReadOnly);
 
   // A missing store is not made, nor its folders.
   const OpenOutcome missing = TryOpen(dir.File("new/deeper/registry.db"));
@@ -206,6 +203,41 @@ TEST(StoreOpen, FailuresSayWhatHappenedAndReadWhereReadingIsPossible) {
   EXPECT_EQ(damaged.kind, StoreErrorKind::Damaged);
   EXPECT_NE(damaged.message.find("damaged or is not a Kestrova store"), std::string::npos);
   EXPECT_EQ(ReadFile(path), bytes);
+}
+
+// A full disk inside a transaction fails the transaction as Full, whether a write meets it
+// (and SQLite rolls the whole transaction back by itself) or the commit does.
+TEST(StoreOpen, AFullDiskFailsTheTransactionAsFull) {
+  TempDir dir;
+  const std::string path = dir.File("registry.db");
+  MakeStore(path);
+  const int status = InChild(
+      [] {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{};
+        limit.rlim_cur = limit.rlim_max = 600 * 1024;
+        setrlimit(RLIMIT_FSIZE, &limit);
+      },
+      [&] {
+        auto engine = OpenSqliteStore(path);
+        const KeyRef classes = engine->Root(RootKey::ClassesRoot);
+        const std::string data(1000 * 1000, 'x');
+        const auto kind = ErrorKindOf([&] {
+          EngineTransaction tx(*engine, true);
+          const KeyRef key = engine->CreateChild(classes, "big");
+          std::optional<StoreErrorKind> failed;
+          for (int i = 0; i < 40 && !failed; ++i) {
+            failed = ErrorKindOf(
+                [&] { engine->SetValue(key, "v" + std::to_string(i), RegType::Binary, data); });
+          }
+          if (failed && *failed != StoreErrorKind::Full) _exit(40 + static_cast<int>(*failed));
+          tx.Commit();
+        });
+        return kind ? 1 + static_cast<int>(*kind) : 70;
+      });
+  EXPECT_EQ(status, 1 + static_cast<int>(StoreErrorKind::Full));
+  auto engine = OpenSqliteStore(path);
+  EXPECT_FALSE(engine->FindChild(engine->Root(RootKey::ClassesRoot), "big"));
 }
 
 TEST(StoreOpen, ACreationThatFailsLeavesNothingAndTheNextOneWorks) {
@@ -280,21 +312,13 @@ TEST(StoreOpen, TheStoreHoldsValidUnicodeAndShowsOldDamageWithoutRewritingIt) {
   auto engine = OpenSqliteStore(path);
   const KeyRef root = engine->Root(RootKey::ClassesRoot);
   const std::string cafe = "Caf\xe9";
-  auto kindOf = [](const std::function<void()>& f) {
-    try {
-      f();
-    } catch (const StoreError& e) {
-      return e.Kind();
-    }
-    return StoreErrorKind::Other;
-  };
-  EXPECT_EQ(kindOf([&] { engine->CreateChild(root, cafe); }), StoreErrorKind::InvalidText);
+  EXPECT_EQ(ErrorKindOf([&] { engine->CreateChild(root, cafe); }), StoreErrorKind::InvalidText);
   const KeyRef k = engine->CreateChild(root, "Caf\xc3\xa9");
   for (uint32_t type : {RegType::Sz, RegType::ExpandSz, RegType::MultiSz}) {
-    EXPECT_EQ(kindOf([&] { engine->SetValue(k, "v", type, cafe + '\0'); }),
+    EXPECT_EQ(ErrorKindOf([&] { engine->SetValue(k, "v", type, cafe + '\0'); }),
               StoreErrorKind::InvalidText);
   }
-  EXPECT_EQ(kindOf([&] { engine->SetValue(k, cafe, RegType::Dword, "1234"); }),
+  EXPECT_EQ(ErrorKindOf([&] { engine->SetValue(k, cafe, RegType::Dword, "1234"); }),
             StoreErrorKind::InvalidText);
   engine->SetValue(k, "bin", RegType::Binary, cafe);  // bytes, not text
   EXPECT_FALSE(engine->GetValue(k, "v"));
@@ -325,7 +349,7 @@ TEST(StoreOpen, TheStoreHoldsValidUnicodeAndShowsOldDamageWithoutRewritingIt) {
   while (cjk.size() < 800 * 1024) cjk += "\xe4\xb8\xad";  // 800 KB of UTF-8, 546 KB of UTF-16
   EXPECT_NO_THROW(engine->SetValue(k, "cjk", RegType::Sz, cjk + '\0'));
   EXPECT_EQ(
-      kindOf([&] { engine->SetValue(k, "ascii", RegType::Sz, std::string(512 * 1024, 'a')); }),
+      ErrorKindOf([&] { engine->SetValue(k, "ascii", RegType::Sz, std::string(512 * 1024, 'a')); }),
       StoreErrorKind::Limit);
 }
 
@@ -442,12 +466,7 @@ TEST(StoreOpen, DeletingInAKeyTreeThatLoopsEndsAndReportsTheDamage) {
       "CAST('a' AS BLOB), id FROM keys WHERE name = CAST('a' AS BLOB)");
   auto engine = OpenSqliteStore(path);
   const KeyRef classes = engine->Root(RootKey::ClassesRoot);
-  try {
-    engine->DeleteChild(classes, "a");
-    ADD_FAILURE() << "deleted";
-  } catch (const StoreError& e) {
-    EXPECT_EQ(e.Kind(), StoreErrorKind::Damaged) << e.what();
-  }
+  EXPECT_EQ(ErrorKindOf([&] { engine->DeleteChild(classes, "a"); }), StoreErrorKind::Damaged);
   EXPECT_TRUE(engine->FindChild(classes, "a"));
 }
 

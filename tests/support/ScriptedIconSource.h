@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/IconSource.h"
+#include "store/IconSource.h"
 
 namespace kestrova {
 

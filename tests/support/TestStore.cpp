@@ -53,4 +53,13 @@ void WriteFile(const std::string& path, const std::string& bytes) {
   out << bytes;
 }
 
+std::optional<StoreErrorKind> ErrorKindOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const StoreError& e) {
+    return e.Kind();
+  }
+  return std::nullopt;
+}
+
 }  // namespace kestrova::test

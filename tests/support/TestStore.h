@@ -1,7 +1,9 @@
 #pragma once
 // A fresh store in a temporary directory, installed as the engine behind AssocStore.
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "store/RegistryEngine.h"
@@ -38,6 +40,9 @@ class TempDir {
  private:
   std::string m_path;
 };
+
+// The kind of the StoreError that f throws; nullopt when it throws none.
+std::optional<StoreErrorKind> ErrorKindOf(const std::function<void()>& f);
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);

@@ -5,12 +5,17 @@
 
 #include <cstdlib>
 #include <limits>
+#include <string_view>
+#include <vector>
 
+#include "platform/IconSourceFactory.h"
 #include "platform/SqliteStore.h"
 #include "store/AssocLayout.h"
 #include "store/AssocStore.h"
 #include "store/IconLookup.h"
+#include "store/RegistryRules.h"
 #include "tests/support/ScriptedIconSource.h"
+#include "tests/support/StoreValues.h"
 #include "tests/support/TestStore.h"
 
 namespace kestrova {
@@ -78,22 +83,16 @@ class IconLookupTest : public ::testing::Test {
   }
 
   static void Put(const std::string& path, const std::string& text) {
-    AssocStore s;
-    s.SetRoot(RootKey::ClassesRoot);
-    ASSERT_TRUE(s.OpenPath(path, true));
-    s.PutText(layout::DefaultValueName, text);
+    test::WriteText(path, layout::DefaultValueName, text);
   }
   // A default value of a raw type, as other programs store them.
   void PutRaw(const std::string& path, uint32_t type, const std::string& data) {
     Put(path, "");
     auto engine = m_store.Engine();
     KeyRef key = engine->Root(RootKey::ClassesRoot);
-    size_t start = 1;
-    while (start <= path.size()) {
-      const size_t end = std::min(path.find('\\', start), path.size());
-      key = *engine->FindChild(key, std::string_view(path).substr(start, end - start));
-      start = end + 1;
-    }
+    std::vector<std::string_view> parts;
+    ASSERT_TRUE(SplitKeyPath(std::string_view(path).substr(1), parts)) << path;
+    for (const auto part : parts) key = *engine->FindChild(key, part);
     engine->SetValue(key, layout::DefaultValueName, type, data);
   }
   // ".txt" -> "txtfile" -> DefaultIcon `icon`.
@@ -303,7 +302,7 @@ TEST(IconSourcePick, TheInstalledFactoryServesNewLookups) {
   scripted->SetStock(IconSource::kStockDocument, ScriptedIconSource::Solid(kGreen));
   SetIconSourceFactory([]() -> std::shared_ptr<IconSource> { return scripted; });
   test::TestStore store;
-  AssocLookup lookup;
+  AssocLookup lookup(AcquireIconSource());
   lookup.SetExtension(".nothing");
   SetIconSourceFactory(nullptr);
   EXPECT_EQ(scripted->Calls().size(), 1u);

@@ -75,7 +75,7 @@ TEST(WindowsCommandLine, BytesPassThroughAndANulEndsTheText) {
 }
 
 // How a program quotes an argument so that CommandLineToArgvW gives it back unchanged.
-std::string Quote(const std::string& arg) {
+std::string QuoteWindowsArgument(const std::string& arg) {
   if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
   std::string out = "\"";
   size_t slashes = 0;
@@ -101,7 +101,7 @@ TEST(WindowsCommandLine, QuotedArgumentsComeBackUnchanged) {
     for (auto& arg : args) {
       arg.resize(random() % 8);
       for (auto& c : arg) c = alphabet[random() % alphabet.size()];
-      line += Quote(arg) + (random() % 2 ? " " : "\t ");
+      line += QuoteWindowsArgument(arg) + (random() % 2 ? " " : "\t ");
     }
     ASSERT_EQ(Split(line), args) << line;
   }

@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "platform/IcoFormat.h"
-#include "tests/icons/IconFixtures.h"
+#include "tests/platform/IconFixtures.h"
 
 namespace kestrova {
 namespace {

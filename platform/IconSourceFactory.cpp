@@ -1,4 +1,4 @@
-#include "platform/IconSource.h"
+#include "platform/IconSourceFactory.h"
 
 #include <atomic>
 

@@ -7,7 +7,7 @@
 
 #include "platform/IcoFormat.h"
 #include "platform/PeResources.h"
-#include "tests/icons/IconFixtures.h"
+#include "tests/platform/IconFixtures.h"
 
 namespace kestrova {
 namespace {

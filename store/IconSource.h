@@ -1,9 +1,9 @@
 #pragma once
-// The icon source seam: icons extracted from a file by index, and the stock icons.
+// The icon source seam: icons extracted from a file by index, and the stock icons. The
+// desktop's implementation and the choice of source live in platform/.
 
 #include <QImage>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 
@@ -39,11 +39,5 @@ class IconSource {
   // kStockDocument: a generic document; kStockApplication: a program. nullopt otherwise.
   virtual std::optional<IconPair> Stock(int32_t index) = 0;
 };
-
-// The one place that picks the icon source: the desktop's unless a factory is installed
-// (tests install a scripted one). nullptr restores the desktop's.
-using IconSourceFactory = std::shared_ptr<IconSource> (*)();
-void SetIconSourceFactory(IconSourceFactory factory);
-std::shared_ptr<IconSource> AcquireIconSource();
 
 }  // namespace kestrova

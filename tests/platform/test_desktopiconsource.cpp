@@ -9,7 +9,7 @@
 #include <filesystem>
 
 #include "platform/IconSourceDesktop.h"
-#include "tests/icons/IconFixtures.h"
+#include "tests/platform/IconFixtures.h"
 #include "tests/support/TestStore.h"
 
 namespace kestrova {
