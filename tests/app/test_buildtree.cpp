@@ -106,9 +106,9 @@ class BuiltBackupTest : public MainWindowTest {
 };
 
 TEST_F(BuiltBackupTest, ASaveIsBackedUpByTheRegeditBesideTheProgram) {
-  Text("\\.txt", "", "txtfile");
-  Text("\\txtfile", "", "Text Document");
-  Text("\\txtfile\\Shell\\open\\command", "", "viewer %1");
+  WriteText("\\.txt", "", "txtfile");
+  WriteText("\\txtfile", "", "Text Document");
+  WriteText("\\txtfile\\Shell\\open\\command", "", "viewer %1");
   Form().Ext->setText("txt");
   Form().SaveTypeBtn->click();
   EXPECT_TRUE(m_boxes->shown.empty()) << m_boxes->shown.front().text.toStdString();
