@@ -157,7 +157,7 @@ TEST_F(ToolsTest, OnlineHelpOpensTheAddressFromSettingsOrSaysHowToSetIt) {
                 "http:// or https:// as \"Address of the online help\" in Tools > Settings. "
                 "The help that came with Kestrova opens from Help > Kestrova Help."));
   EXPECT_TRUE(m_opener->requests.empty());
-  s.PutText("OnlineHelpURL", "https://help.test/kestrova/");
+  WriteText(kSettings, "OnlineHelpURL", "https://help.test/kestrova/", RootKey::CurrentUser);
   f.HelpontheWeb1->trigger();
   EXPECT_EQ(Last(), "https://help.test/kestrova/");
 }
