@@ -4,6 +4,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "kestrova/Version.h"
+
 namespace kestrova {
 
 AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
@@ -18,7 +20,7 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
   big.setPointSize(big.pointSize() + 4);
   big.setBold(true);
   product->setFont(big);
-  auto* version = new QLabel("Version 2.0", this);
+  auto* version = new QLabel("Version " KESTROVA_VERSION, this);
   version->setObjectName("Version");
   auto* maker =
       new QLabel("Quorbel Software\nsupport@quorbel.example\nhttps://quorbel.example/", this);

@@ -1,5 +1,5 @@
 #pragma once
-// AboutBox: the about box, "About" Kestrova, version 2.0.
+// AboutBox: the about box, "About" Kestrova, and its version.
 
 #include <QDialog>
 

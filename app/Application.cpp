@@ -1,6 +1,7 @@
 #include "app/Application.h"
 
 #include "app/Errors.h"
+#include "kestrova/Version.h"
 #include "platform/Boxes.h"
 
 namespace kestrova {
@@ -18,7 +19,7 @@ void ShowUncaughtError(const QString& message, QWidget* parent) {
 KestrovaApplication::KestrovaApplication(int& argc, char** argv) : QApplication(argc, argv) {
   // No display name: the platform would append it to every window's title.
   setApplicationName("Kestrova");
-  setApplicationVersion("2.0");
+  setApplicationVersion(KESTROVA_VERSION);
 }
 
 bool KestrovaApplication::notify(QObject* receiver, QEvent* event) {

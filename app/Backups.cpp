@@ -18,7 +18,8 @@ namespace {
 
 QString Reason(int error) { return QString::fromStdString(std::generic_category().message(error)); }
 
-QString Quoted(const QString& text) { return '"' + text + '"'; }
+// Text named in a message, between double quotes.
+QString InQuotes(const QString& text) { return '"' + text + '"'; }
 
 }  // namespace
 
@@ -53,16 +54,16 @@ QString BackupObstacle(const QString& file) {
   std::error_code error;
   std::filesystem::create_directories(QFile::encodeName(folder).toStdString(), error);
   if (error) {
-    return "the folder " + Quoted(folder) + " cannot be made (" +
+    return "the folder " + InQuotes(folder) + " cannot be made (" +
            QString::fromStdString(error.message()) + ")";
   }
   const QByteArray folderBytes = QFile::encodeName(folder);
   struct stat st {};
   if (::stat(folderBytes.constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    return "the folder " + Quoted(folder) + " is not a folder";
+    return "the folder " + InQuotes(folder) + " is not a folder";
   }
   if (::access(folderBytes.constData(), W_OK | X_OK) != 0) {
-    return "the folder " + Quoted(folder) + " cannot be written (" + Reason(errno) + ")";
+    return "the folder " + InQuotes(folder) + " cannot be written (" + Reason(errno) + ")";
   }
   if (::lstat(path.constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
     return "something other than a file has that name (" +

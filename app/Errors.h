@@ -19,14 +19,4 @@ class EListError : public std::runtime_error {
 // title, an error icon and OK; a full stop is added when the last character sorts after ".".
 void ShowUncaughtError(const QString& message, QWidget* parent = nullptr);
 
-// Runs a handler and shows what it raised; the program goes on.
-template <typename F>
-void RunGuarded(F&& handler) {
-  try {
-    handler();
-  } catch (const std::exception& e) {
-    ShowUncaughtError(QString::fromUtf8(e.what()));
-  }
-}
-
 }  // namespace kestrova

@@ -87,7 +87,7 @@ class ActionRowDelegate : public QStyledItemDelegate {
 };
 
 // One argument of a Windows command line: quoted, with backslashes before a quote doubled.
-QString Quoted(const QString& text) {
+QString QuoteWindowsArgument(const QString& text) {
   QString out = "\"";
   int backslashes = 0;
   for (const QChar c : text) {
@@ -106,7 +106,8 @@ QString Quoted(const QString& text) {
 // The key argument stays bare, as registry editors take it, unless a blank or quote
 // would split it into several arguments and export the wrong key.
 QString KeyArgument(const QString& key) {
-  return key.contains(' ') || key.contains('\t') || key.contains('"') ? Quoted(key) : key;
+  return key.contains(' ') || key.contains('\t') || key.contains('"') ? QuoteWindowsArgument(key)
+                                                                      : key;
 }
 
 }  // namespace
@@ -695,7 +696,7 @@ void TForm1::BrowseBtnClick() {
 
 void TForm1::DDEBtnClick() {
   if (!ShowsFileType("changing DDE settings")) return;
-  if (m_dialogs.FrmDDE) m_dialogs.FrmDDE->exec();
+  if (m_dialogs.ddeDialog) m_dialogs.ddeDialog->exec();
   TheNotifier().AssocChanged();
 }
 
@@ -776,7 +777,7 @@ bool TForm1::Backup(const QString& name, const std::string& keyPath, const std::
       // so the user sees one box, not two.
       HeldMessages held;
       Starter->SetText(0, "Regedit.exe");
-      Starter->SetText(1, "/e " + Quoted(file) + " " + KeyArgument(Q(keyName)));
+      Starter->SetText(1, "/e " + QuoteWindowsArgument(file) + " " + KeyArgument(Q(keyName)));
       Starter->Start();
       Starter->SetText(1, QString());
       told = held.Texts();
@@ -894,24 +895,24 @@ void TForm1::Delete2Click() {
 
 // ---- The dialogs ----
 
-void TForm1::New1Click() { m_dialogs.Form3->exec(); }
+void TForm1::New1Click() { m_dialogs.newExtensionWizard->exec(); }
 
-void TForm1::New2Click() { m_dialogs.FrmNewFileType->exec(); }
+void TForm1::New2Click() { m_dialogs.newFileTypeDialog->exec(); }
 
 void TForm1::ChangeAssociation1Click() {
   if (Ext->text().isEmpty()) {
     Message("You must first enter a file extension before changing an association.");
     return;
   }
-  m_dialogs.FrmChgAss->exec();
+  m_dialogs.changeAssociationDialog->exec();
 }
 
 void TForm1::EditFlagsBtnClick() {
   if (!ShowsFileType("editing its flags")) return;
-  m_dialogs.Form4->exec();
+  m_dialogs.flagsDialog->exec();
 }
 
-void TForm1::SettingsBtnClick() { m_dialogs.Form2->exec(); }
+void TForm1::SettingsBtnClick() { m_dialogs.settingsDialog->exec(); }
 
 void TForm1::Message(const QString& text) {
   TheBoxes().Message(this, "Kestrova", text, Boxes::Icon::None);
@@ -938,5 +939,25 @@ int TForm1::ListIndex() const {
   const QList<QTreeWidgetItem*> selected = ListBox1->selectedItems();
   return selected.isEmpty() ? -1 : ListBox1->indexOfTopLevelItem(selected.front());
 }
+
+// ---- What the dialogs work on ----
+
+QString TForm1::Extension() const { return Ext->text(); }
+
+QString TForm1::ShownFileType() const { return ExtDesc->text(); }
+
+std::string TForm1::CurrentFileType() const { return State.CurrentProgID; }
+
+std::string TForm1::CurrentFlagsText() const { return State.CurrentFlagsText; }
+
+FlagsValue TForm1::CurrentFlagsValue() const { return State.CurrentFlagsValue; }
+
+bool TForm1::BackUpFileType() { return BUProgID(); }
+
+void TForm1::ShowExtension(const QString& ext) { Ext->setText(ext); }
+
+void TForm1::ReloadExtension() { ExtChange(); }
+
+void TForm1::OpenNewFileTypeDialog() { m_dialogs.newFileTypeDialog->exec(); }
 
 }  // namespace kestrova

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "app/EditorState.h"
+#include "dialogs/EditedAssociation.h"
 #include "platform/IconSourceFactory.h"
 #include "store/IconLookup.h"
 
@@ -49,7 +50,8 @@ class ClickableImage : public QLabel {
   void keyPressEvent(QKeyEvent* event) override;
 };
 
-class TForm1 : public QMainWindow {
+// The dialogs work on the association on screen through EditedAssociation.
+class TForm1 : public QMainWindow, public EditedAssociation {
   Q_OBJECT
  public:
   explicit TForm1(QWidget* parent = nullptr);
@@ -57,12 +59,12 @@ class TForm1 : public QMainWindow {
 
   // The dialogs, made after the main window (see CreateWindows).
   struct Dialogs {
-    TForm2* Form2 = nullptr;
-    TForm3* Form3 = nullptr;
-    TForm4* Form4 = nullptr;
-    TFrmDDE* FrmDDE = nullptr;
-    TFrmChgAss* FrmChgAss = nullptr;
-    TFrmNewFileType* FrmNewFileType = nullptr;
+    TForm2* settingsDialog = nullptr;
+    TForm3* newExtensionWizard = nullptr;
+    TForm4* flagsDialog = nullptr;
+    TFrmDDE* ddeDialog = nullptr;
+    TFrmChgAss* changeAssociationDialog = nullptr;
+    TFrmNewFileType* newFileTypeDialog = nullptr;
   };
   void AttachDialogs(const Dialogs& dialogs) { m_dialogs = dialogs; }
   const Dialogs& AttachedDialogs() const { return m_dialogs; }
@@ -93,7 +95,7 @@ class TForm1 : public QMainWindow {
   void DeleteShell1Click();
   void ChangetoDefaultAction1Click();
   // The text of the selected row; raises the list index error when none is selected.
-  std::string SelectedVerb() const;
+  std::string SelectedVerb() const override;
 
   // Saving, deleting and the backups taken first. A backup that could not be written has
   // been reported in a box when these return false, and the change must not be made.
@@ -119,10 +121,22 @@ class TForm1 : public QMainWindow {
   void HelpontheWeb1Click();
 
   // The status bar's one simple text.
-  void SetStatus(const QString& text);
+  void SetStatus(const QString& text) override;
   QString StatusText() const;
   // The selected row of ListBox1, -1 when none.
   int ListIndex() const;
+
+  // The rest of EditedAssociation, for the dialogs: Ext's text, ExtDesc's text and State;
+  // BUProgID, Ext's text set, ExtChange and the new file type dialog.
+  QString Extension() const override;
+  QString ShownFileType() const override;
+  std::string CurrentFileType() const override;
+  std::string CurrentFlagsText() const override;
+  FlagsValue CurrentFlagsValue() const override;
+  bool BackUpFileType() override;
+  void ShowExtension(const QString& ext) override;
+  void ReloadExtension() override;
+  void OpenNewFileTypeDialog() override;
 
   // Controls, under the names the rest of the program uses.
   QGroupBox* ExtensionGroup;

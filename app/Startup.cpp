@@ -12,12 +12,14 @@ namespace kestrova {
 std::unique_ptr<TForm1> CreateWindows() {
   auto main = std::make_unique<TForm1>();
   TForm1::Dialogs d;
-  d.Form2 = new TForm2(main.get(), main.get());
-  d.Form3 = new TForm3(main.get(), main.get());
-  d.Form4 = new TForm4(main.get(), main.get());
-  d.FrmDDE = new TFrmDDE(main.get(), main.get());
-  d.FrmChgAss = new TFrmChgAss(main.get(), main.get());
-  d.FrmNewFileType = new TFrmNewFileType(main.get(), main.get());
+  // Each dialog belongs to the main window; those that work on the association on screen
+  // receive it as the EditedAssociation the window implements.
+  d.settingsDialog = new TForm2(main.get());
+  d.newExtensionWizard = new TForm3(main.get(), main.get());
+  d.flagsDialog = new TForm4(main.get(), main.get());
+  d.ddeDialog = new TFrmDDE(main.get(), main.get());
+  d.changeAssociationDialog = new TFrmChgAss(main.get(), main.get());
+  d.newFileTypeDialog = new TFrmNewFileType(main.get());
   main->AttachDialogs(d);
   return main;
 }

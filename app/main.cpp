@@ -10,6 +10,7 @@
 #include "app/Application.h"
 #include "app/DefaultStore.h"
 #include "app/Startup.h"
+#include "kestrova/Version.h"
 #include "platform/Boxes.h"
 #include "platform/SqliteStore.h"
 
@@ -30,7 +31,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (arg == "--version") {
-      std::cout << "kestrova 2.0\n";
+      std::cout << "kestrova " KESTROVA_VERSION "\n";
       return 0;
     }
   }

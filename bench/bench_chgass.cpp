@@ -31,7 +31,7 @@ TFrmChgAss* Dialog() {
     g_windows = CreateWindows();
     g_windows->Ext->setText(QString::fromStdString(ExtensionName(0)));
   }
-  return g_windows->AttachedDialogs().FrmChgAss;
+  return g_windows->AttachedDialogs().changeAssociationDialog;
 }
 
 struct Figures {

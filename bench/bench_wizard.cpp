@@ -99,9 +99,9 @@ TForm3* Wizard(const std::string& path) {
   auto& form = g_windows[path];
   if (!form) {
     form = CreateWindows();
-    Load(form->AttachedDialogs().Form3);
+    Load(form->AttachedDialogs().newExtensionWizard);
   }
-  return form->AttachedDialogs().Form3;
+  return form->AttachedDialogs().newExtensionWizard;
 }
 
 void Run(benchmark::State& state, const std::string& path, bool longestStep) {

@@ -3,8 +3,8 @@
 #include <QGroupBox>
 #include <QLabel>
 
-#include "app/Main.h"
 #include "dialogs/DialogFrame.h"
+#include "dialogs/EditedAssociation.h"
 #include "store/AssocLayout.h"
 #include "store/AssocStore.h"
 
@@ -33,7 +33,7 @@ void WriteDefault(AssocStore& store, const std::string& path, const QLineEdit* b
 
 }  // namespace
 
-TFrmDDE::TFrmDDE(TForm1* mainWindow, QWidget* parent) : QDialog(parent), m_main(mainWindow) {
+TFrmDDE::TFrmDDE(EditedAssociation* edited, QWidget* parent) : QDialog(parent), m_edited(edited) {
   SetUpFixedDialog(this, "TFrmDDE", "Dynamic Data Exchange Settings", 340, 305);
   auto* group = new QGroupBox("DDE", this);
   group->setObjectName("GroupBox1");
@@ -69,9 +69,9 @@ void TFrmDDE::showEvent(QShowEvent* event) {
 }
 
 void TFrmDDE::FormActivate() {
-  const std::string& progId = m_main->State.CurrentProgID;
+  const std::string progId = m_edited->CurrentFileType();
   if (progId.empty()) return;
-  const std::string verb = m_main->SelectedVerb();
+  const std::string verb = m_edited->SelectedVerb();
   AssocStore store;
   store.SetRoot(RootKey::ClassesRoot);
   if (store.HasPath(layout::DdeExecKey(progId, verb))) {
@@ -92,9 +92,9 @@ void TFrmDDE::FormActivate() {
 
 void TFrmDDE::OKBtnClick() {
   // Without its backup nothing is written; the dialog stays open.
-  if (!m_main->BUProgID()) return;
-  const std::string& progId = m_main->State.CurrentProgID;
-  const std::string verb = m_main->SelectedVerb();
+  if (!m_edited->BackUpFileType()) return;
+  const std::string progId = m_edited->CurrentFileType();
+  const std::string verb = m_edited->SelectedVerb();
   {
     AssocStore store;
     store.SetRoot(RootKey::ClassesRoot);

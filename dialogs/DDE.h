@@ -1,5 +1,5 @@
 #pragma once
-// TFrmDDE: the DDE settings of the action selected in the main window.
+// TFrmDDE: the DDE settings of the selected action of the edited association.
 
 #include <QCheckBox>
 #include <QDialog>
@@ -8,12 +8,12 @@
 
 namespace kestrova {
 
-class TForm1;
+class EditedAssociation;
 
 class TFrmDDE : public QDialog {
   Q_OBJECT
  public:
-  explicit TFrmDDE(TForm1* mainWindow, QWidget* parent = nullptr);
+  explicit TFrmDDE(EditedAssociation* edited, QWidget* parent = nullptr);
 
   // Loads the selected action's settings; run each time the dialog is shown.
   void FormActivate();
@@ -32,7 +32,7 @@ class TFrmDDE : public QDialog {
   void showEvent(QShowEvent* event) override;
 
  private:
-  TForm1* m_main;
+  EditedAssociation* m_edited;
 };
 
 }  // namespace kestrova

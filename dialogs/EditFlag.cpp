@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <exception>
 
-#include "app/Main.h"
 #include "dialogs/DialogFrame.h"
+#include "dialogs/EditedAssociation.h"
 #include "platform/Boxes.h"
 #include "store/AssocLayout.h"
 #include "store/AssocStore.h"
@@ -28,7 +28,7 @@ QLabel* Caption(QWidget* parent, const char* name, const QString& text, QWidget*
 
 }  // namespace
 
-TForm4::TForm4(TForm1* mainWindow, QWidget* parent) : QDialog(parent), m_main(mainWindow) {
+TForm4::TForm4(EditedAssociation* edited, QWidget* parent) : QDialog(parent), m_edited(edited) {
   SetUpFixedDialog(this, "TForm4", "Edit Flags", 256, 403);
 
   CLB = new QListWidget(this);
@@ -83,15 +83,15 @@ void TForm4::FormShow() {
     // Read-only access: seeing the flags must not need a store that can be written.
     AssocStore store(AssocStore::Access::ReadOnly);
     store.SetRoot(RootKey::ClassesRoot);
-    store.OpenPath(layout::ProgIdKey(m_main->State.CurrentProgID), false);
+    store.OpenPath(layout::ProgIdKey(m_edited->CurrentFileType()), false);
     try {
       ShowFlagString(store);
     } catch (const ERegistryException&) {
-      // Held, not handled: the rows are still set from the main window's value first.
+      // Held, not handled: the rows are still set from the load's value first.
       readError = std::current_exception();
     }
   }
-  ShowFlagRows(m_main->State.CurrentFlagsValue);
+  ShowFlagRows(m_edited->CurrentFlagsValue());
   if (readError) std::rethrow_exception(readError);
 }
 
@@ -100,7 +100,7 @@ void TForm4::ShowFlagString(AssocStore& store) {
   if (kind != ValueKind::Binary && kind != ValueKind::Dword) {
     // The load found the flags elsewhere (the extension key, when the file type has no key
     // of its own) or they went meanwhile: the string of the flags the rows decode.
-    EditFlagsE->setText(QString::fromStdString(m_main->State.CurrentFlagsText));
+    EditFlagsE->setText(QString::fromStdString(m_edited->CurrentFlagsText()));
   }
   if (kind == ValueKind::Binary) {
     std::array<std::uint8_t, EditFlagsBufferSize> buffer{};

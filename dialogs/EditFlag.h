@@ -10,15 +10,16 @@
 
 namespace kestrova {
 
-class TForm1;
+class AssocStore;
+class EditedAssociation;
 
 class TForm4 : public QDialog {
   Q_OBJECT
  public:
-  explicit TForm4(TForm1* mainWindow, QWidget* parent = nullptr);
+  explicit TForm4(EditedAssociation* edited, QWidget* parent = nullptr);
 
   // The opening step: the flag string from the file type's key (the load's string when that
-  // key holds no flags), the rows from the value the main window's load kept. A read error
+  // key holds no flags), the rows from the value the load kept. A read error
   // is raised only after the rows are set.
   void FormShow();
 
@@ -34,7 +35,7 @@ class TForm4 : public QDialog {
   void ShowFlagString(AssocStore& store);
   void ShowFlagRows(FlagsValue value);
 
-  TForm1* m_main;
+  EditedAssociation* m_edited;
 };
 
 }  // namespace kestrova

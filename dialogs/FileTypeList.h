@@ -7,7 +7,7 @@
 #include <QStringList>
 #include <functional>
 
-#include "dialogs/BackgroundTask.h"
+#include "platform/BackgroundTask.h"
 
 namespace kestrova {
 

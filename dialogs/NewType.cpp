@@ -11,8 +11,7 @@
 #include "store/AssocStore.h"
 
 namespace kestrova {
-TFrmNewFileType::TFrmNewFileType(TForm1* mainWindow, QWidget* parent)
-    : QDialog(parent), m_main(mainWindow) {
+TFrmNewFileType::TFrmNewFileType(QWidget* parent) : QDialog(parent) {
   SetUpFixedDialog(this, "TFrmNewFileType", "Create New File Type", 257, 164);
   NewType = Labelled(this, new QLineEdit("Application.Component.Version"), "NewType",
                      "New File Type ProgID:", QRect(8, 28, 241, 21));

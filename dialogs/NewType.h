@@ -7,12 +7,10 @@
 
 namespace kestrova {
 
-class TForm1;
-
 class TFrmNewFileType : public QDialog {
   Q_OBJECT
  public:
-  explicit TFrmNewFileType(TForm1* mainWindow, QWidget* parent = nullptr);
+  explicit TFrmNewFileType(QWidget* parent = nullptr);
 
   // Entering a box selects its whole text, so typing replaces the sample.
   void NewTypeEnter();
@@ -28,9 +26,6 @@ class TFrmNewFileType : public QDialog {
  protected:
   void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
-
- private:
-  [[maybe_unused]] TForm1* m_main;
 };
 
 }  // namespace kestrova

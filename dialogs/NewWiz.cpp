@@ -5,10 +5,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/Main.h"
 #include "dialogs/DialogFrame.h"
+#include "dialogs/EditedAssociation.h"
 #include "dialogs/FileTypeList.h"
-#include "dialogs/NewType.h"
 #include "platform/Boxes.h"
 #include "store/AssocLayout.h"
 #include "store/AssocStore.h"
@@ -60,7 +59,7 @@ bool NamesOneKeyBelowRoot(const std::string& path) {
 
 }  // namespace
 
-TForm3::TForm3(TForm1* mainWindow, QWidget* parent) : QDialog(parent), m_main(mainWindow) {
+TForm3::TForm3(EditedAssociation* edited, QWidget* parent) : QDialog(parent), m_edited(edited) {
   SetUpFixedDialog(this, "TForm3", "Create New Extension", 445, 255);
   BuildControls();
   FileTypeLoader = new TBackgroundTask(this);
@@ -182,7 +181,7 @@ void TForm3::AppendFileTypes(const QStringList& names, int steps) {
 void TForm3::FileTypeLoaderFinish() { ProgressBar1->hide(); }
 
 void TForm3::NewProgIDBtnClick() {
-  m_main->AttachedDialogs().FrmNewFileType->exec();
+  m_edited->OpenNewFileTypeDialog();
   AssocFileTypes->clearEditText();
   ProgressBar1->show();
   SetStatus("Loading File Types...");
@@ -206,11 +205,11 @@ bool TForm3::SaveExtensions() {
     refusal = WriteExtensions(wrote);
   } catch (...) {
     // Not handled here: the main window still switches, then the error reaches the event loop.
-    ShowInMainWindow(wrote);
+    ShowExtension(wrote);
     throw;
   }
   if (!refusal.isEmpty()) TheBoxes().Message(this, "Kestrova", refusal, Boxes::Icon::None);
-  ShowInMainWindow(wrote);
+  ShowExtension(wrote);
   return refusal.isEmpty();
 }
 
@@ -242,14 +241,14 @@ QString TForm3::WriteExtensions(bool& wrote) {
   return {};
 }
 
-void TForm3::ShowInMainWindow(bool wrote) {
+void TForm3::ShowExtension(bool wrote) {
   const QString ext = FileExt->text();
-  // Setting the text Ext already holds loads nothing, which would leave the main window
-  // showing the extension as it was before this write (and a save there would undo it).
-  if (wrote && m_main->Ext->text() == ext) {
-    m_main->ExtChange();
+  // Showing the extension already on screen loads nothing, which would leave it shown as it
+  // was before this write (and a save there would undo it).
+  if (wrote && m_edited->Extension() == ext) {
+    m_edited->ReloadExtension();
   } else {
-    m_main->Ext->setText(ext);
+    m_edited->ShowExtension(ext);
   }
 }
 

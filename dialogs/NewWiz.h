@@ -10,17 +10,17 @@
 #include <QStatusBar>
 #include <QStringList>
 
-#include "dialogs/BackgroundTask.h"
+#include "platform/BackgroundTask.h"
 
 namespace kestrova {
 
-class TForm1;
+class EditedAssociation;
 class NameListModel;
 
 class TForm3 : public QDialog {
   Q_OBJECT
  public:
-  explicit TForm3(TForm1* mainWindow, QWidget* parent = nullptr);
+  explicit TForm3(EditedAssociation* edited, QWidget* parent = nullptr);
   // The program does not wait for a load: the worker stops at its next batch.
   ~TForm3() override;
 
@@ -63,10 +63,10 @@ class TForm3 : public QDialog {
   bool SaveExtensions();
   // The refusal message, or empty when the extensions were written.
   QString WriteExtensions(bool& wrote);
-  void ShowInMainWindow(bool wrote);
+  void ShowExtension(bool wrote);
   void AppendFileTypes(const QStringList& names, int steps);
 
-  TForm1* m_main;
+  EditedAssociation* m_edited;
   NameListModel* m_contentTypes = nullptr;
   NameListModel* m_fileTypes = nullptr;
   QLabel* m_statusText = nullptr;

@@ -9,7 +9,7 @@
 
 namespace kestrova {
 
-TForm2::TForm2(TForm1* mainWindow, QWidget* parent) : QDialog(parent), m_main(mainWindow) {
+TForm2::TForm2(QWidget* parent) : QDialog(parent) {
   SetUpFixedDialog(this, "TForm2", "Settings", 352, 187);
   setWindowFlags(windowFlags() | Qt::WindowMinimizeButtonHint);
 

@@ -9,12 +9,10 @@
 
 namespace kestrova {
 
-class TForm1;
-
 class TForm2 : public QDialog {
   Q_OBJECT
  public:
-  explicit TForm2(TForm1* mainWindow, QWidget* parent = nullptr);
+  explicit TForm2(QWidget* parent = nullptr);
 
   // Fills the controls from the store; run each time the dialog is shown.
   void FormActivate();
@@ -36,9 +34,6 @@ class TForm2 : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;
-
- private:
-  [[maybe_unused]] TForm1* m_main;
 };
 
 }  // namespace kestrova

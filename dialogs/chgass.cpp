@@ -2,8 +2,8 @@
 
 #include <QShowEvent>
 
-#include "app/Main.h"
 #include "dialogs/DialogFrame.h"
+#include "dialogs/EditedAssociation.h"
 #include "dialogs/FileTypeList.h"
 #include "store/AssocLayout.h"
 #include "store/AssocStore.h"
@@ -45,7 +45,8 @@ QString UpperAscii(QString text) {
 
 }  // namespace
 
-TFrmChgAss::TFrmChgAss(TForm1* mainWindow, QWidget* parent) : QDialog(parent), m_main(mainWindow) {
+TFrmChgAss::TFrmChgAss(EditedAssociation* edited, QWidget* parent)
+    : QDialog(parent), m_edited(edited) {
   SetUpFixedDialog(this, "TFrmChgAss", "Change Association", 345, 224);
   Label1 =
       Label(this, "Label1",
@@ -100,8 +101,8 @@ void TFrmChgAss::showEvent(QShowEvent* event) {
 
 void TFrmChgAss::FormShow() {
   LoadProjIDs->trigger();
-  ExtLB->setText(UpperAscii(m_main->Ext->text()));
-  CurProgID->setText(m_main->ExtDesc->text());
+  ExtLB->setText(UpperAscii(m_edited->Extension()));
+  CurProgID->setText(m_edited->ShownFileType());
 }
 
 void TFrmChgAss::LoadProjIDsExecute() {
@@ -121,7 +122,7 @@ void TFrmChgAss::OKBtnClick() {
     store.OpenPath(layout::ExtKey(ExtLB->text().toStdString()), false);
     store.PutText(layout::DefaultValueName, NewExtDesc->currentText().toStdString());
   }
-  m_main->SetStatus("File Association Changed.");
+  m_edited->SetStatus("File Association Changed.");
   accept();
 }
 

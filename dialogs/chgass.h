@@ -9,21 +9,21 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "dialogs/BackgroundTask.h"
+#include "platform/BackgroundTask.h"
 
 namespace kestrova {
 
-class TForm1;
+class EditedAssociation;
 class NameListModel;
 
 class TFrmChgAss : public QDialog {
   Q_OBJECT
  public:
-  explicit TFrmChgAss(TForm1* mainWindow, QWidget* parent = nullptr);
+  explicit TFrmChgAss(EditedAssociation* edited, QWidget* parent = nullptr);
   // The program does not wait for a load: the worker stops at its next batch.
   ~TFrmChgAss() override;
 
-  // The opening step: the file type list, then the main window's extension and ProgID.
+  // The opening step: the file type list, then the edited extension and its ProgID.
   void FormShow();
   // Empties NewExtDesc's text and refills its list with the root's file type names, in store
   // order, on a worker thread; the dialog takes input meanwhile. A load still in progress
@@ -46,7 +46,7 @@ class TFrmChgAss : public QDialog {
   void showEvent(QShowEvent* event) override;
 
  private:
-  TForm1* m_main;
+  EditedAssociation* m_edited;
   NameListModel* m_progIds;
 };
 

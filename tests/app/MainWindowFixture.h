@@ -10,6 +10,7 @@
 #include "store/AssocStore.h"
 #include "tests/support/RecordingBoxes.h"
 #include "tests/support/RecordingOpener.h"
+#include "tests/support/StoreValues.h"
 #include "tests/support/TestStore.h"
 
 namespace kestrova::test {
@@ -49,19 +50,6 @@ class MainWindowTest : public ::testing::Test {
     return *m_form;
   }
 
-  // Writes through the store as the program does.
-  static void Text(const std::string& key, const std::string& name, const std::string& value) {
-    AssocStore s;
-    s.SetRoot(RootKey::ClassesRoot);
-    ASSERT_TRUE(s.OpenPath(key, true));
-    s.PutText(name, value);
-  }
-  static void Dword(const std::string& key, const std::string& name, int32_t value) {
-    AssocStore s;
-    s.SetRoot(RootKey::ClassesRoot);
-    ASSERT_TRUE(s.OpenPath(key, true));
-    s.PutDword(name, value);
-  }
   void Raw(const std::string& path, const std::string& name, uint32_t type,
            const std::string& data) {
     auto engine = m_store.Engine();

@@ -2,6 +2,7 @@
 // and help laid out as an install lays them out, and a save backed up for real by the
 // kestrova-regedit that the built kestrova finds beside itself.
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -46,6 +47,18 @@ TEST(BuildTree, HoldsTheProgramsDataAndHelpAsAnInstallDoes) {
 #ifdef KESTROVA_HELP_BUILT
   EXPECT_TRUE(QFileInfo(Installed("zor20.chm")).isFile());
 #endif
+}
+
+// One version everywhere: the about box's (checked with the main window), the
+// application's, and what the built program prints for --version.
+TEST(BuildTree, TheProgramTellsItsVersion) {
+  EXPECT_EQ(QCoreApplication::applicationVersion(), "2.0");
+  QProcess kestrova;
+  kestrova.start(Installed("kestrova"), {"--version"});
+  ASSERT_TRUE(kestrova.waitForFinished(30000));
+  EXPECT_EQ(kestrova.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(kestrova.exitCode(), 0);
+  EXPECT_EQ(kestrova.readAllStandardOutput(), "kestrova 2.0\n");
 }
 
 // The built program's first start seeds a new store, whose icons name the data folder beside
@@ -106,9 +119,9 @@ class BuiltBackupTest : public MainWindowTest {
 };
 
 TEST_F(BuiltBackupTest, ASaveIsBackedUpByTheRegeditBesideTheProgram) {
-  Text("\\.txt", "", "txtfile");
-  Text("\\txtfile", "", "Text Document");
-  Text("\\txtfile\\Shell\\open\\command", "", "viewer %1");
+  WriteText("\\.txt", "", "txtfile");
+  WriteText("\\txtfile", "", "Text Document");
+  WriteText("\\txtfile\\Shell\\open\\command", "", "viewer %1");
   Form().Ext->setText("txt");
   Form().SaveTypeBtn->click();
   EXPECT_TRUE(m_boxes->shown.empty()) << m_boxes->shown.front().text.toStdString();

@@ -55,17 +55,17 @@ class EditingTest : public MainWindowTest {
   }
 
   void WriteTextFile() {
-    Text("\\.txt", "", "txtfile");
-    Text("\\.txt", "Content Type", "text/plain");
-    Text("\\txtfile", "", "Text Document");
+    WriteText("\\.txt", "", "txtfile");
+    WriteText("\\.txt", "Content Type", "text/plain");
+    WriteText("\\txtfile", "", "Text Document");
     Raw("\\txtfile", "EditFlags", RegType::Binary, std::string("\x38\x07\x01\x00", 4));
-    Text("\\txtfile\\Shell", "", "open");
-    Text("\\txtfile\\Shell\\open", "", "&Open");
-    Text("\\txtfile\\Shell\\open\\command", "", "viewer %1");
-    Text("\\txtfile\\Shell\\print", "", "&Print");
-    Text("\\txtfile\\Shell\\print\\command", "", "lp %1");
-    Text("\\txtfile\\Shell\\print\\ddeexec", "", "[print]");
-    Text("\\txtfile\\Shell\\print\\ddeexec\\Application", "", "Printer");
+    WriteText("\\txtfile\\Shell", "", "open");
+    WriteText("\\txtfile\\Shell\\open", "", "&Open");
+    WriteText("\\txtfile\\Shell\\open\\command", "", "viewer %1");
+    WriteText("\\txtfile\\Shell\\print", "", "&Print");
+    WriteText("\\txtfile\\Shell\\print\\command", "", "lp %1");
+    WriteText("\\txtfile\\Shell\\print\\ddeexec", "", "[print]");
+    WriteText("\\txtfile\\Shell\\print\\ddeexec\\Application", "", "Printer");
   }
 
   TForm1& Loaded(const char* ext = "txt") {
@@ -77,20 +77,6 @@ class EditingTest : public MainWindowTest {
     auto items = Form().ListBox1->findItems(verb, Qt::MatchExactly);
     ASSERT_EQ(items.size(), 1);
     Form().ListBox1->setCurrentItem(items.front());
-  }
-
-  std::string Get(const std::string& key, const std::string& name) {
-    AssocStore s;
-    s.SetRoot(RootKey::ClassesRoot);
-    if (!s.OpenPath(key, false)) return "(no key)";
-    if (!s.HasValue(name)) return "(no value)";
-    if (s.KindOfValue(name) == ValueKind::Dword) return "dword:" + std::to_string(s.GetDword(name));
-    return s.GetText(name);
-  }
-  bool Has(const std::string& key) {
-    AssocStore s;
-    s.SetRoot(RootKey::ClassesRoot);
-    return s.HasPath(key);
   }
 
   // The export arguments the backup handed to the registry editor.
@@ -127,7 +113,7 @@ TEST_F(EditingTest, BackupsExportTheKeyToADatedFileAndWait) {
 
   // A name with a blank is quoted so the registry editor still receives one key; a slash
   // cannot take the file out of the backup folder.
-  Text("\\My Type/x", "", "odd");
+  WriteText("\\My Type/x", "", "odd");
   f.ExtDesc->setText("My Type/x");
   f.BUProgID();
   EXPECT_EQ(Backups().back(),
@@ -144,14 +130,14 @@ TEST_F(EditingTest, SaveExtension) {
   TForm1& f = Loaded();
   f.ContentType->setEditText("text/x-changed");
   f.SaveExtBtn->click();
-  EXPECT_EQ(Get("\\.txt", "Content Type"), "text/x-changed");
+  EXPECT_EQ(ReadValue("\\.txt", "Content Type"), "text/x-changed");
   EXPECT_EQ(Backups(), QStringList{BackupArgs("txt", "HKEY_CLASSES_ROOT\\.txt")});
   EXPECT_EQ(f.StatusText(), "File Extension Properties Saved.");
   EXPECT_EQ(m_notifier->count, 1);
 
   f.ContentType->setEditText("");
   f.Save1->trigger();
-  EXPECT_EQ(Get("\\.txt", "Content Type"), "(no value)");
+  EXPECT_EQ(ReadValue("\\.txt", "Content Type"), "(no value)");
   f.SaveExtAction->trigger();  // again with the box still empty: no error
   EXPECT_TRUE(m_boxes->Messages().empty());
 
@@ -161,7 +147,7 @@ TEST_F(EditingTest, SaveExtension) {
   EXPECT_EQ(
       m_boxes->Messages().back(),
       "Extension does not exist, please use the New Extension wizard form the Extension Menu.");
-  EXPECT_FALSE(Has("\\.missing"));
+  EXPECT_FALSE(HasKey("\\.missing"));
   EXPECT_EQ(f.StatusText(), "");
 
   f.Ext->clear();
@@ -179,10 +165,10 @@ TEST_F(EditingTest, SaveFileTypeReplacesEditFlagsWhole) {
   f.AlwaysShowCB->setChecked(true);
   f.BrowseCB->setChecked(false);
   f.SaveTypeBtn->click();
-  EXPECT_EQ(Get("\\txtfile", ""), "Plain Text");
-  EXPECT_EQ(Get("\\txtfile", "EditFlags"), "dword:0");  // was Binary, other bits gone
-  EXPECT_EQ(Get("\\txtfile", "AlwaysShowExt"), "");
-  EXPECT_EQ(Get("\\txtfile", "BrowserFlags"), "dword:8");
+  EXPECT_EQ(ReadValue("\\txtfile", ""), "Plain Text");
+  EXPECT_EQ(ReadValue("\\txtfile", "EditFlags"), "dword:0");  // was Binary, other bits gone
+  EXPECT_EQ(ReadValue("\\txtfile", "AlwaysShowExt"), "");
+  EXPECT_EQ(ReadValue("\\txtfile", "BrowserFlags"), "dword:8");
   EXPECT_EQ(f.StatusText(), "File Type Properties Saved.");
   EXPECT_EQ(Backups(), QStringList{BackupArgs("txtfile", "HKEY_CLASSES_ROOT\\txtfile")});
 
@@ -191,9 +177,9 @@ TEST_F(EditingTest, SaveFileTypeReplacesEditFlagsWhole) {
   f.AlwaysShowCB->setChecked(false);
   f.BrowseCB->setChecked(true);
   f.SaveTypeBtn->click();
-  EXPECT_EQ(Get("\\txtfile", "EditFlags"), "dword:65536");
-  EXPECT_EQ(Get("\\txtfile", "AlwaysShowExt"), "(no value)");
-  EXPECT_EQ(Get("\\txtfile", "BrowserFlags"), "(no value)");
+  EXPECT_EQ(ReadValue("\\txtfile", "EditFlags"), "dword:65536");
+  EXPECT_EQ(ReadValue("\\txtfile", "AlwaysShowExt"), "(no value)");
+  EXPECT_EQ(ReadValue("\\txtfile", "BrowserFlags"), "(no value)");
   // A save followed by a load shows the boxes as saved.
   f.Ext->setText("");
   f.Ext->setText("txt");
@@ -208,25 +194,25 @@ TEST_F(EditingTest, SaveFileTypeReplacesEditFlagsWhole) {
   EXPECT_EQ(Backups().size(), count);
   f.ExtDesc->setText("nofile");
   EXPECT_THROW(f.SaveTypeBtnClick(), ERegistryException);
-  EXPECT_FALSE(Has("\\nofile"));
+  EXPECT_FALSE(HasKey("\\nofile"));
 }
 
 TEST_F(EditingTest, DeleteExtensionBacksUpBeforeAsking) {
   WriteTextFile();
-  Text("\\.txt\\deep\\deeper", "", "x");
+  WriteText("\\.txt\\deep\\deeper", "", "x");
   TForm1& f = Loaded();
   m_boxes->confirmAnswers = {false};
   f.Delete1->trigger();
   EXPECT_EQ(m_boxes->shown.back().caption, "Confirm");
   EXPECT_EQ(m_boxes->shown.back().text, "Are you sure you want to delete .txt?");
   EXPECT_EQ(Backups().size(), 1);  // taken although the answer was No
-  EXPECT_TRUE(Has("\\.txt"));
+  EXPECT_TRUE(HasKey("\\.txt"));
 
   m_boxes->confirmAnswers = {true};
   f.Delete1->trigger();
-  EXPECT_FALSE(Has("\\.txt"));
-  EXPECT_FALSE(Has("\\.txt\\deep"));
-  EXPECT_TRUE(Has("\\txtfile"));  // the file type stays
+  EXPECT_FALSE(HasKey("\\.txt"));
+  EXPECT_FALSE(HasKey("\\.txt\\deep"));
+  EXPECT_TRUE(HasKey("\\txtfile"));  // the file type stays
   EXPECT_EQ(f.StatusText(), "Deleted Extension Successfully");
   EXPECT_EQ(f.Ext->text(), "");
   EXPECT_EQ(f.ExtDesc->text(), "");
@@ -244,7 +230,7 @@ TEST_F(EditingTest, DeleteFileTypeBacksUpOnlyAfterYes) {
   m_boxes->confirmAnswers = {true};
   f.Delete2->trigger();
   EXPECT_EQ(Backups(), QStringList{BackupArgs("txtfile", "HKEY_CLASSES_ROOT\\txtfile")});
-  EXPECT_FALSE(Has("\\txtfile"));
+  EXPECT_FALSE(HasKey("\\txtfile"));
   EXPECT_EQ(f.StatusText(), "Deleted File Type Successfully");
   // The extension still names the deleted type: it loads with no description or actions.
   f.Ext->setText("txt");
@@ -266,14 +252,14 @@ TEST_F(EditingTest, SelectingAnActionShowsItsCaptionCommandAndTheStoredContentTy
 
 TEST_F(EditingTest, SaveAnAction) {
   WriteTextFile();
-  Text("\\txtfile\\Shell\\bare", "", "");  // an action made elsewhere, without a command key
+  WriteText("\\txtfile\\Shell\\bare", "", "");  // an action made elsewhere, without a command key
   TForm1& f = Loaded();
   Select("print");
   f.ActionE->setText("Print &it");
   f.Command->setText("lp -o fit %1");
   f.SaveActionBtn->click();
-  EXPECT_EQ(Get("\\txtfile\\Shell\\print", ""), "Print &it");
-  EXPECT_EQ(Get("\\txtfile\\Shell\\print\\Command", ""), "lp -o fit %1");
+  EXPECT_EQ(ReadValue("\\txtfile\\Shell\\print", ""), "Print &it");
+  EXPECT_EQ(ReadValue("\\txtfile\\Shell\\print\\Command", ""), "lp -o fit %1");
   EXPECT_EQ(f.StatusText(), "Action Properties Saved.");
   EXPECT_EQ(m_notifier->count, 1);
   EXPECT_EQ(Backups(), QStringList{BackupArgs("txtfile", "HKEY_CLASSES_ROOT\\txtfile")});
@@ -281,8 +267,8 @@ TEST_F(EditingTest, SaveAnAction) {
   Select("bare");
   f.Command->setText("bare %1");
   f.SaveActionBtnClick();
-  EXPECT_EQ(Get("\\txtfile\\Shell\\bare", ""), "");
-  EXPECT_EQ(Get("\\txtfile\\Shell\\bare\\command", ""), "bare %1");
+  EXPECT_EQ(ReadValue("\\txtfile\\Shell\\bare", ""), "");
+  EXPECT_EQ(ReadValue("\\txtfile\\Shell\\bare\\command", ""), "bare %1");
 
   // No selected row: the list index error, after the backup, with nothing written.
   f.ListBox1->clearSelection();
@@ -348,7 +334,7 @@ TEST_F(EditingTest, BrowseTakesOnlyAProgramAndQuotesItsPath) {
   EXPECT_EQ(m_boxes->lastOpenRequest.filters, QStringList{"All Files (*)"});
   EXPECT_TRUE(m_boxes->lastOpenRequest.programs);
   EXPECT_TRUE(m_boxes->lastOpenRequest.defaultSuffix.isEmpty());
-  EXPECT_EQ(Get("\\txtfile\\Shell\\open\\command", ""), "viewer %1");
+  EXPECT_EQ(ReadValue("\\txtfile\\Shell\\open\\command", ""), "viewer %1");
   EXPECT_TRUE(m_boxes->Messages().empty());
 
   // A file that cannot be run, a folder, or a name typed without a file: refused, the
@@ -375,7 +361,7 @@ TEST_F(EditingTest, NewActions) {
   EXPECT_EQ(m_boxes->shown.back().caption, "New Action");
   EXPECT_EQ(m_boxes->shown.back().text, "Action Name");
   EXPECT_EQ(m_boxes->lastPromptMaxLength, 255);
-  EXPECT_TRUE(Has("\\txtfile\\Shell\\edit\\command"));
+  EXPECT_TRUE(HasKey("\\txtfile\\Shell\\edit\\command"));
   EXPECT_EQ(f.ListBox1->topLevelItemCount(), 3);
   EXPECT_EQ(f.ListBox1->topLevelItem(0)->text(0), "edit");
   EXPECT_EQ(f.ListIndex(), -1);
@@ -383,7 +369,7 @@ TEST_F(EditingTest, NewActions) {
 
   m_boxes->promptAnswers = {"a\\b"};  // a backslash addresses deeper keys
   f.AddShell1->trigger();
-  EXPECT_TRUE(Has("\\txtfile\\Shell\\a\\b\\command"));
+  EXPECT_TRUE(HasKey("\\txtfile\\Shell\\a\\b\\command"));
   EXPECT_TRUE(f.ListBox1->findItems("a", Qt::MatchExactly).size() == 1);
 
   const auto rows = f.ListBox1->topLevelItemCount();
@@ -391,18 +377,18 @@ TEST_F(EditingTest, NewActions) {
   EXPECT_EQ(f.ListBox1->topLevelItemCount(), rows);
 
   // A file type with no Shell key gets one; an extension with no file type gets nothing.
-  Text("\\.new", "", "New.Type");
-  Text("\\New.Type", "", "");
+  WriteText("\\.new", "", "New.Type");
+  WriteText("\\New.Type", "", "");
   f.Ext->setText("new");
   m_boxes->promptAnswers = {"open"};
   f.AddShell1->trigger();
-  EXPECT_TRUE(Has("\\New.Type\\Shell\\open\\command"));
-  Text("\\.none", "Content Type", "x/y");
+  EXPECT_TRUE(HasKey("\\New.Type\\Shell\\open\\command"));
+  WriteText("\\.none", "Content Type", "x/y");
   f.Ext->setText("none");
   m_boxes->promptAnswers = {"open"};
   f.AddShell1->trigger();
-  EXPECT_FALSE(Has("\\?"));
-  EXPECT_FALSE(Has("\\Shell"));
+  EXPECT_FALSE(HasKey("\\?"));
+  EXPECT_FALSE(HasKey("\\Shell"));
   EXPECT_EQ(m_boxes->Messages().size(), 1u);
 }
 
@@ -411,14 +397,14 @@ TEST_F(EditingTest, DeleteAnActionWithItsDdeSettings) {
   TForm1& f = Loaded();
   Select("print");
   f.DeleteShell1->trigger();
-  EXPECT_FALSE(Has("\\txtfile\\Shell\\print"));
-  EXPECT_FALSE(Has("\\txtfile\\Shell\\print\\ddeexec"));
+  EXPECT_FALSE(HasKey("\\txtfile\\Shell\\print"));
+  EXPECT_FALSE(HasKey("\\txtfile\\Shell\\print\\ddeexec"));
   EXPECT_EQ(Backups(), QStringList{BackupArgs("txtfile", "HKEY_CLASSES_ROOT\\txtfile")});
   EXPECT_EQ(f.ListIndex(), -1);
   // Deleting the default action leaves the Shell key naming it.
   Select("open");
   f.DeleteShell1Click();
-  EXPECT_EQ(Get("\\txtfile\\Shell", ""), "open");
+  EXPECT_EQ(ReadValue("\\txtfile\\Shell", ""), "open");
   EXPECT_EQ(f.ListBox1->topLevelItemCount(), 0);
   EXPECT_THROW(f.DeleteShell1Click(), EListError);
 }
@@ -428,7 +414,7 @@ TEST_F(EditingTest, SetDefaultMovesTheBoldMark) {
   TForm1& f = Loaded();
   Select("print");
   f.ChangetoDefaultAction1->trigger();
-  EXPECT_EQ(Get("\\txtfile\\Shell", ""), "print");
+  EXPECT_EQ(ReadValue("\\txtfile\\Shell", ""), "print");
   EXPECT_EQ(f.State.CurrentDefaultVerb, "print");
   EXPECT_EQ(f.StatusText(), "Default action successfully changed to print");
   EXPECT_EQ(m_notifier->count, 0);
@@ -456,7 +442,7 @@ TEST_F(EditingTest, SetDefaultMovesTheBoldMark) {
 TEST_F(EditingTest, DdeDialogLoadsWritesAndRemoves) {
   WriteTextFile();
   TForm1& f = Loaded();
-  TFrmDDE* dde = f.AttachedDialogs().FrmDDE;
+  TFrmDDE* dde = f.AttachedDialogs().ddeDialog;
   Select("print");
   dde->FormActivate();
   EXPECT_TRUE(dde->CheckBox1->isChecked());
@@ -464,8 +450,8 @@ TEST_F(EditingTest, DdeDialogLoadsWritesAndRemoves) {
   EXPECT_EQ(dde->Edit6->text(), "Printer");
   EXPECT_EQ(dde->Edit7->text(), "");  // no Topic key
   dde->OKBtnClick();
-  EXPECT_EQ(Get("\\txtfile\\Shell\\print\\ddeexec\\Topic", ""), "");
-  EXPECT_EQ(Get("\\txtfile\\Shell\\print\\ddeexec\\ifexec", ""), "");
+  EXPECT_EQ(ReadValue("\\txtfile\\Shell\\print\\ddeexec\\Topic", ""), "");
+  EXPECT_EQ(ReadValue("\\txtfile\\Shell\\print\\ddeexec\\ifexec", ""), "");
   EXPECT_EQ(Backups().size(), 1);
 
   // Ticked on an action without DDE: the key and its three subkeys appear.
@@ -476,15 +462,15 @@ TEST_F(EditingTest, DdeDialogLoadsWritesAndRemoves) {
   dde->CheckBox1->setChecked(true);
   dde->Edit7->setText("System");
   dde->OKBtnClick();
-  EXPECT_EQ(Get("\\txtfile\\Shell\\open\\ddeexec", ""), "");
-  EXPECT_EQ(Get("\\txtfile\\Shell\\open\\ddeexec\\Topic", ""), "System");
-  EXPECT_TRUE(Has("\\txtfile\\Shell\\open\\ddeexec\\Application"));
+  EXPECT_EQ(ReadValue("\\txtfile\\Shell\\open\\ddeexec", ""), "");
+  EXPECT_EQ(ReadValue("\\txtfile\\Shell\\open\\ddeexec\\Topic", ""), "System");
+  EXPECT_TRUE(HasKey("\\txtfile\\Shell\\open\\ddeexec\\Application"));
 
   // Cleared: the whole subtree goes.
   dde->FormActivate();
   dde->CheckBox1->setChecked(false);
   dde->OKBtnClick();
-  EXPECT_FALSE(Has("\\txtfile\\Shell\\open\\ddeexec"));
+  EXPECT_FALSE(HasKey("\\txtfile\\Shell\\open\\ddeexec"));
 
   // No selected row: the list index error, after the backup.
   f.ListBox1->clearSelection();
@@ -496,7 +482,7 @@ TEST_F(EditingTest, DdeCancelWritesNothingButNotifies) {
   WriteTextFile();
   TForm1& f = Loaded();
   Select("print");
-  TFrmDDE* dde = f.AttachedDialogs().FrmDDE;
+  TFrmDDE* dde = f.AttachedDialogs().ddeDialog;
   QTimer::singleShot(0, dde, [dde] {
     EXPECT_TRUE(dde->isVisible());
     EXPECT_EQ(dde->Edit5->text(), "[print]");  // loaded at the showing
@@ -504,14 +490,14 @@ TEST_F(EditingTest, DdeCancelWritesNothingButNotifies) {
     dde->CancelBtn->click();
   });
   f.DDEBtn->click();
-  EXPECT_EQ(Get("\\txtfile\\Shell\\print\\ddeexec", ""), "[print]");
+  EXPECT_EQ(ReadValue("\\txtfile\\Shell\\print\\ddeexec", ""), "[print]");
   EXPECT_EQ(m_notifier->count, 1);
   EXPECT_TRUE(Backups().isEmpty());
   EXPECT_EQ(dde->Edit5->text(), "changed");  // kept until the next showing
 
   // Before any load the dialog keeps what it held.
   auto fresh = CreateWindows();
-  TFrmDDE* other = fresh->AttachedDialogs().FrmDDE;
+  TFrmDDE* other = fresh->AttachedDialogs().ddeDialog;
   other->Edit5->setText("kept");
   other->FormActivate();
   EXPECT_EQ(other->Edit5->text(), "kept");
@@ -537,7 +523,7 @@ TEST_F(EditingTest, ABackupRestoresTheDeletedKey) {
   m_boxes->confirmAnswers = {true};
   f.Delete2->trigger();
   EXPECT_TRUE(m_boxes->Messages().empty());
-  ASSERT_FALSE(Has("\\txtfile"));
+  ASSERT_FALSE(HasKey("\\txtfile"));
   const std::string backup = std::string(m_backups) + "/txtfile-20261207-113905.reg";
   ASSERT_TRUE(std::filesystem::exists(backup));
   std::ostringstream out, err;
@@ -593,7 +579,7 @@ std::vector<ChangeCommand> ChangeCommands(RecordingBoxes& boxes) {
       {"DDE settings", "txtfile",
        [select](TForm1& f, TestStore&) {
          select(f, "open");
-         TFrmDDE* dde = f.AttachedDialogs().FrmDDE;
+         TFrmDDE* dde = f.AttachedDialogs().ddeDialog;
          dde->FormActivate();
          dde->CheckBox1->setChecked(true);
          dde->Edit5->setText("[changed]");
@@ -752,11 +738,11 @@ TEST_F(EditingTest, WritesAreRefusedWhenNoFileTypeIsShown) {
 // change that field leaves the bytes as they were.
 TEST_F(EditingTest, SavingLeavesFieldsTheUserDidNotChangeAsStored) {
   WriteTextFile();
-  Text("\\.txt", "Content Type", "text/plain; charset=@");
-  Text("\\txtfile", "", "Caf@ document");
-  Text("\\txtfile\\Shell\\open", "", "&Open in caf@");
-  Text("\\txtfile\\Shell\\open\\command", "", "viewer --title=caf@ %1");
-  Text("\\txtfile\\Shell\\print\\ddeexec", "", "[print caf@]");
+  WriteText("\\.txt", "Content Type", "text/plain; charset=@");
+  WriteText("\\txtfile", "", "Caf@ document");
+  WriteText("\\txtfile\\Shell\\open", "", "&Open in caf@");
+  WriteText("\\txtfile\\Shell\\open\\command", "", "viewer --title=caf@ %1");
+  WriteText("\\txtfile\\Shell\\print\\ddeexec", "", "[print caf@]");
   // The store's own writes refuse such bytes; a file written elsewhere may hold them. Each
   // "@" becomes the byte E9, "é" in an 8-bit code page.
   sqlite3* db = nullptr;
@@ -801,7 +787,7 @@ TEST_F(EditingTest, SavingLeavesFieldsTheUserDidNotChangeAsStored) {
   EXPECT_EQ(f.StatusText(), "Action Properties Saved.");
   EXPECT_EQ(f.ExtType->text(), QString::fromUtf8("Caf\uFFFD document"));
   // The flags were saved, nothing else.
-  EXPECT_EQ(Get("\\txtfile", "EditFlags"), "dword:65536");
+  EXPECT_EQ(ReadValue("\\txtfile", "EditFlags"), "dword:65536");
   std::string expected = stored;
   expected.replace(expected.find(std::string("\x38\x07\x01\x00", 4)), 4,
                    std::string("\0\0\x01\0", 4));
@@ -809,7 +795,7 @@ TEST_F(EditingTest, SavingLeavesFieldsTheUserDidNotChangeAsStored) {
 
   // The DDE dialog's OK writes back only what the user changed.
   Select("print");
-  TFrmDDE* dde = f.AttachedDialogs().FrmDDE;
+  TFrmDDE* dde = f.AttachedDialogs().ddeDialog;
   dde->FormActivate();
   EXPECT_EQ(dde->Edit5->text(), QString::fromUtf8("[print caf\uFFFD]"));
   dde->OKBtnClick();
@@ -818,7 +804,7 @@ TEST_F(EditingTest, SavingLeavesFieldsTheUserDidNotChangeAsStored) {
   // A field the user changed is written.
   f.ExtType->setText("Changed");
   f.SaveTypeBtn->click();
-  EXPECT_EQ(Get("\\txtfile", ""), "Changed");
+  EXPECT_EQ(ReadValue("\\txtfile", ""), "Changed");
   sqlite3_close(db);
 }
 

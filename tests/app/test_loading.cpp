@@ -17,18 +17,18 @@ class LoadingTest : public MainWindowTest {
  protected:
   // A complete file type: description, flags, icon-less, three actions with DDE.
   void WriteTextFile() {
-    Text("\\.txt", "", "txtfile");
-    Text("\\.txt", "Content Type", "text/plain");
-    Text("\\txtfile", "", "Text Document");
-    Dword("\\txtfile", "EditFlags", 0x10000);
-    Text("\\txtfile", "AlwaysShowExt", "");
-    Dword("\\txtfile", "BrowserFlags", 8);
-    Text("\\txtfile\\Shell", "", "Edit");  // other letter case than the key
-    Text("\\txtfile\\Shell\\open", "", "&Open");
-    Text("\\txtfile\\Shell\\open\\command", "", "viewer \"%1\"");
-    Text("\\txtfile\\Shell\\edit", "", "&Edit");
-    Text("\\txtfile\\Shell\\edit\\command", "", "editor \"%1\"");
-    Text("\\txtfile\\Shell\\print", "", "&Print");
+    WriteText("\\.txt", "", "txtfile");
+    WriteText("\\.txt", "Content Type", "text/plain");
+    WriteText("\\txtfile", "", "Text Document");
+    WriteDword("\\txtfile", "EditFlags", 0x10000);
+    WriteText("\\txtfile", "AlwaysShowExt", "");
+    WriteDword("\\txtfile", "BrowserFlags", 8);
+    WriteText("\\txtfile\\Shell", "", "Edit");  // other letter case than the key
+    WriteText("\\txtfile\\Shell\\open", "", "&Open");
+    WriteText("\\txtfile\\Shell\\open\\command", "", "viewer \"%1\"");
+    WriteText("\\txtfile\\Shell\\edit", "", "&Edit");
+    WriteText("\\txtfile\\Shell\\edit\\command", "", "editor \"%1\"");
+    WriteText("\\txtfile\\Shell\\print", "", "&Print");
   }
 
   QStringList Actions() {
@@ -83,8 +83,8 @@ TEST_F(LoadingTest, AnUnknownExtensionLeavesTheWindowClearAndTheStateAsItWas) {
 }
 
 TEST_F(LoadingTest, AnExtensionWithoutFileTypeShowsTheActionsOfTheKeyNamedQuestionMark) {
-  Text("\\.nofile", "Content Type", "application/x-none");
-  Text("\\?\\Shell\\open\\command", "", "what %1");
+  WriteText("\\.nofile", "Content Type", "application/x-none");
+  WriteText("\\?\\Shell\\open\\command", "", "what %1");
   TForm1& f = Form();
   f.Ext->setText("nofile");
   EXPECT_EQ(f.ExtDesc->text(), "");
@@ -96,8 +96,8 @@ TEST_F(LoadingTest, AnExtensionWithoutFileTypeShowsTheActionsOfTheKeyNamedQuesti
 }
 
 TEST_F(LoadingTest, AMissingFileTypeKeyLetsTheFlagTestsReadTheExtensionKey) {
-  Text("\\.orphan", "", "gone.type");
-  Text("\\.orphan", "AlwaysShowExt", "");
+  WriteText("\\.orphan", "", "gone.type");
+  WriteText("\\.orphan", "AlwaysShowExt", "");
   Raw("\\.orphan", "EditFlags", RegType::Binary, std::string("\x02\x00\x00\x00", 4));
   TForm1& f = Form();
   f.Ext->setText("orphan");
@@ -107,7 +107,7 @@ TEST_F(LoadingTest, AMissingFileTypeKeyLetsTheFlagTestsReadTheExtensionKey) {
   EXPECT_TRUE(f.BrowseCB->isChecked());
   EXPECT_TRUE(f.ConfirmCB->isChecked());
   EXPECT_EQ(f.State.CurrentFlagsText, "02000000");
-  Dword("\\.orphan", "BrowserFlags", 8);
+  WriteDword("\\.orphan", "BrowserFlags", 8);
   f.Ext->setText("");
   f.Ext->setText("orphan");
   EXPECT_FALSE(f.BrowseCB->isChecked());
@@ -132,7 +132,7 @@ TEST_F(LoadingTest, EditFlagsInEveryForm) {
       {"text", RegType::Sz, std::string("65536\0", 6), false, false, ""},
   };
   for (const Case& c : cases) {
-    Text("\\." + std::string(c.name), "", std::string("t.") + c.name);
+    WriteText("\\." + std::string(c.name), "", std::string("t.") + c.name);
     Raw("\\t." + std::string(c.name), "EditFlags", c.type, c.data);
   }
   TForm1& f = Form();
@@ -147,15 +147,15 @@ TEST_F(LoadingTest, EditFlagsInEveryForm) {
 }
 
 TEST_F(LoadingTest, ActionsWithAndWithoutADefault) {
-  Text("\\.a", "", "A.Type");
-  Text("\\A.Type\\Shell\\zeta\\command", "", "z");
-  Text("\\A.Type\\Shell\\alpha", "", "Alpha caption");
-  Text("\\A.Type\\Shell\\alpha\\command", "", "a %1");
-  Text("\\.b", "", "B.Type");
-  Text("\\B.Type\\Shell", "", "");  // a Shell key with no actions
-  Text("\\.c", "", "C.Type");
-  Text("\\C.Type\\Shell", "", "missing");  // names no action
-  Text("\\C.Type\\Shell\\open", "", "Open caption");
+  WriteText("\\.a", "", "A.Type");
+  WriteText("\\A.Type\\Shell\\zeta\\command", "", "z");
+  WriteText("\\A.Type\\Shell\\alpha", "", "Alpha caption");
+  WriteText("\\A.Type\\Shell\\alpha\\command", "", "a %1");
+  WriteText("\\.b", "", "B.Type");
+  WriteText("\\B.Type\\Shell", "", "");  // a Shell key with no actions
+  WriteText("\\.c", "", "C.Type");
+  WriteText("\\C.Type\\Shell", "", "missing");  // names no action
+  WriteText("\\C.Type\\Shell\\open", "", "Open caption");
   TForm1& f = Form();
 
   f.Ext->setText("a");  // no default: the first in store order
@@ -176,7 +176,7 @@ TEST_F(LoadingTest, ActionsWithAndWithoutADefault) {
   EXPECT_EQ(f.ListIndex(), -1);
   EXPECT_EQ(f.ActionE->text(), "");
   EXPECT_EQ(f.Command->text(), "");
-  Text("\\C.Type\\Shell", "", "open");
+  WriteText("\\C.Type\\Shell", "", "open");
   f.Ext->setText("");
   f.Ext->setText("c");
   EXPECT_EQ(f.ListIndex(), 0);
@@ -186,7 +186,7 @@ TEST_F(LoadingTest, ActionsWithAndWithoutADefault) {
 
 TEST_F(LoadingTest, TypingLetterByLetterLoadsTheWholeExtension) {
   WriteTextFile();
-  Text("\\.t", "", "tfile");
+  WriteText("\\.t", "", "tfile");
   TForm1& f = Form();
   f.show();
   QTest::keyClicks(f.Ext, "t");
@@ -199,17 +199,17 @@ TEST_F(LoadingTest, TypingLetterByLetterLoadsTheWholeExtension) {
 }
 
 TEST_F(LoadingTest, CommandKeyMadeAsLowerCaseIsReadAsCommand) {
-  Text("\\.x", "", "X.Type");
-  Text(layout::NewVerbCommandKey("X.Type", "go"), "", "go %1");
+  WriteText("\\.x", "", "X.Type");
+  WriteText(layout::NewVerbCommandKey("X.Type", "go"), "", "go %1");
   Form().Ext->setText("x");
   EXPECT_EQ(Form().Command->text(), "go %1");
 }
 
 // A value of the wrong kind ends the load; the application shows the error and goes on.
 TEST_F(LoadingTest, AValueOfTheWrongKindIsShownAndTheProgramGoesOn) {
-  Text("\\.bad", "", "Bad.Type");
-  Text("\\Bad.Type", "", "Bad description");
-  Dword("\\.bad", "Content Type", 7);
+  WriteText("\\.bad", "", "Bad.Type");
+  WriteText("\\Bad.Type", "", "Bad description");
+  WriteDword("\\.bad", "Content Type", 7);
   TForm1& f = Form();
   f.show();
   QTest::keyClicks(f.Ext, "bad");
@@ -230,12 +230,8 @@ TEST_F(LoadingTest, AValueOfTheWrongKindIsShownAndTheProgramGoesOn) {
 // read-only, and refuses each write with the store's own error.
 TEST_F(LoadingTest, AReadOnlyStoreShowsEverythingAndRefusesWrites) {
   WriteTextFile();
-  {
-    AssocStore s;
-    s.SetRoot(RootKey::CurrentUser);
-    ASSERT_TRUE(s.OpenPath(layout::SettingsKey, true));
-    s.PutText(layout::HelpUrlName, "https://lookup.test/?ext=");
-  }
+  WriteText(layout::SettingsKey, layout::HelpUrlName,
+            "https://lookup.test/?ext=", RootKey::CurrentUser);
   auto opener = std::make_shared<ExportingOpener>();
   SetOpener(opener);
   ReleaseSqliteStoreForThread(m_store.Path());
@@ -266,7 +262,7 @@ TEST_F(LoadingTest, AReadOnlyStoreShowsEverythingAndRefusesWrites) {
   EXPECT_EQ(f.ContentType->currentText(), "text/plain");
 
   // The settings dialog reads the stored address.
-  TForm2* settings = f.AttachedDialogs().Form2;
+  TForm2* settings = f.AttachedDialogs().settingsDialog;
   settings->FormActivate();
   EXPECT_EQ(settings->URL->text(), "https://lookup.test/?ext=");
 
@@ -290,10 +286,7 @@ TEST_F(LoadingTest, AReadOnlyStoreShowsEverythingAndRefusesWrites) {
   EXPECT_EQ(f.ExtType->text(), "Changed");  // the window keeps what was typed
   unsetenv("KESTROVA_STORE_READONLY");
   ReleaseSqliteStoreForThread(m_store.Path());
-  AssocStore s;
-  s.SetRoot(RootKey::ClassesRoot);
-  ASSERT_TRUE(s.OpenPath("\\txtfile", false));
-  EXPECT_EQ(s.GetText(""), "Text Document");
+  EXPECT_EQ(ReadValue("\\txtfile", ""), "Text Document");
 }
 
 }  // namespace

@@ -34,12 +34,12 @@ TEST_F(MainWindowTest, WindowsAreMadeInOrderWithTheirCaptions) {
   EXPECT_FALSE(f.isVisible());
   const auto& d = f.AttachedDialogs();
   const std::vector<std::pair<QDialog*, QString>> dialogs = {
-      {reinterpret_cast<QDialog*>(d.Form2), "Settings"},
-      {reinterpret_cast<QDialog*>(d.Form3), "Create New Extension"},
-      {reinterpret_cast<QDialog*>(d.Form4), "Edit Flags"},
-      {reinterpret_cast<QDialog*>(d.FrmDDE), "Dynamic Data Exchange Settings"},
-      {reinterpret_cast<QDialog*>(d.FrmChgAss), "Change Association"},
-      {reinterpret_cast<QDialog*>(d.FrmNewFileType), "Create New File Type"}};
+      {reinterpret_cast<QDialog*>(d.settingsDialog), "Settings"},
+      {reinterpret_cast<QDialog*>(d.newExtensionWizard), "Create New Extension"},
+      {reinterpret_cast<QDialog*>(d.flagsDialog), "Edit Flags"},
+      {reinterpret_cast<QDialog*>(d.ddeDialog), "Dynamic Data Exchange Settings"},
+      {reinterpret_cast<QDialog*>(d.changeAssociationDialog), "Change Association"},
+      {reinterpret_cast<QDialog*>(d.newFileTypeDialog), "Create New File Type"}};
   // Children are kept in creation order.
   QList<QDialog*> made;
   for (QObject* child : f.children()) {
@@ -134,7 +134,7 @@ TEST_F(MainWindowTest, MenusAndActions) {
 
 TEST_F(MainWindowTest, ContentTypesComeFromTheMimeDatabase) {
   for (const char* t : {"text/plain", "image/png", "application/zip"}) {
-    Text(std::string("\\MIME\\Database\\Content Type\\") + t, "Extension", ".x");
+    WriteText(std::string("\\MIME\\Database\\Content Type\\") + t, "Extension", ".x");
   }
   TForm1& f = Form();
   QStringList items;
@@ -152,8 +152,8 @@ TEST_F(MainWindowTest, NoMimeDatabaseLeavesTheListEmptyAndTheBoxUsable) {
 }
 
 TEST_F(MainWindowTest, TheArgumentGivesTheTextAfterTheLastDotOnce) {
-  Text("\\.html", "", "htmlfile");
-  Text("\\.txt", "", "txtfile");
+  WriteText("\\.html", "", "htmlfile");
+  WriteText("\\.txt", "", "txtfile");
   TForm1& f = Form();
   f.SetArgument("/home/u/my.site/page.html");
   f.FormActivate();
@@ -176,7 +176,7 @@ TEST_F(MainWindowTest, AnArgumentWithoutExtensionLoadsNothing) {
 }
 
 TEST_F(MainWindowTest, TheFirstShowingAppliesTheArgument) {
-  Text("\\.txt", "", "txtfile");
+  WriteText("\\.txt", "", "txtfile");
   TForm1& f = Form();
   f.SetArgument("notes.TXT");
   f.show();

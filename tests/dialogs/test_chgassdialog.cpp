@@ -17,14 +17,14 @@ class ChgAssDialogTest : public MainWindowTest {
  protected:
   void SetUp() override {
     MainWindowTest::SetUp();
-    Text("\\.täx", "", "txtfile");
-    Text("\\.täx", "Content Type", "text/plain");
-    Text("\\txtfile", "", "Text Document");
-    Text("\\docfile", "", "Document");
-    Text("\\Zeta.Type", "", "Zeta");
-    Text("\\*\\shell", "", "");
+    WriteText("\\.täx", "", "txtfile");
+    WriteText("\\.täx", "Content Type", "text/plain");
+    WriteText("\\txtfile", "", "Text Document");
+    WriteText("\\docfile", "", "Document");
+    WriteText("\\Zeta.Type", "", "Zeta");
+    WriteText("\\*\\shell", "", "");
   }
-  TFrmChgAss* Dialog() { return Form().AttachedDialogs().FrmChgAss; }
+  TFrmChgAss* Dialog() { return Form().AttachedDialogs().changeAssociationDialog; }
   // Runs the event loop until the file-type list is complete.
   bool Loaded() {
     QElapsedTimer clock;
@@ -58,11 +58,6 @@ class ChgAssDialogTest : public MainWindowTest {
       Dialog()->OKBtn->click();
     });
   }
-  static std::string Get(const std::string& name) {
-    AssocStore s;
-    s.SetRoot(RootKey::ClassesRoot);
-    return s.OpenPath("\\.täx", false) ? s.GetText(name) : "(no key)";
-  }
 };
 
 TEST_F(ChgAssDialogTest, ShowsTheExtensionTheCurrentTypeAndEachFileTypeOnce) {
@@ -81,7 +76,7 @@ TEST_F(ChgAssDialogTest, ShowsTheExtensionTheCurrentTypeAndEachFileTypeOnce) {
       d->CancelBtn->click();
     });
   }
-  EXPECT_EQ(Get(""), "txtfile");
+  EXPECT_EQ(ReadValue("\\.täx", ""), "txtfile");
   EXPECT_EQ(Form().StatusText(), "");
 }
 
@@ -91,18 +86,18 @@ TEST_F(ChgAssDialogTest, OkWritesTheTextAsTypedAndSaysSo) {
     TFrmChgAss* d = Dialog();
     d->NewExtDesc->setCurrentIndex(d->NewExtDesc->findText("docfile"));
     QTest::keyClick(d->NewExtDesc, Qt::Key_Return);  // not the default button: nothing yet
-    EXPECT_EQ(Get(""), "txtfile");
+    EXPECT_EQ(ReadValue("\\.täx", ""), "txtfile");
     d->OKBtn->click();
   });
-  EXPECT_EQ(Get(""), "docfile");
-  EXPECT_EQ(Get("Content Type"), "text/plain");
+  EXPECT_EQ(ReadValue("\\.täx", ""), "docfile");
+  EXPECT_EQ(ReadValue("\\.täx", "Content Type"), "text/plain");
   EXPECT_EQ(Form().StatusText(), "File Association Changed.");
   EXPECT_EQ(Form().ExtDesc->text(), "txtfile");  // the main window does not reload
 
   ChangeTo("No.Such Type");
-  EXPECT_EQ(Get(""), "No.Such Type");
+  EXPECT_EQ(ReadValue("\\.täx", ""), "No.Such Type");
   ChangeTo("");
-  EXPECT_EQ(Get(""), "");
+  EXPECT_EQ(ReadValue("\\.täx", ""), "");
   ASSERT_TRUE(Loaded());
   EXPECT_EQ(Dialog()->NewExtDesc->count(), 3);  // typed texts are not added to the list
   EXPECT_TRUE(m_boxes->shown.empty());
@@ -119,9 +114,7 @@ TEST_F(ChgAssDialogTest, AnExtensionWithoutAKeyIsReportedAndNeverCreated) {
   ASSERT_EQ(m_boxes->shown.size(), 1u);
   EXPECT_EQ(m_boxes->shown[0].text, "Failed to set data for ''");
   EXPECT_EQ(m_boxes->shown[0].icon, Boxes::Icon::Error);
-  AssocStore s;
-  s.SetRoot(RootKey::ClassesRoot);
-  EXPECT_FALSE(s.HasPath("\\.nokey"));
+  EXPECT_FALSE(HasKey("\\.nokey"));
   EXPECT_EQ(Form().StatusText(), "");
 }
 
@@ -178,7 +171,7 @@ TEST_F(ChgAssDialogTest, ALongListFillsWhileTheDialogIsInUse) {
     EXPECT_EQ(d->NewExtDesc->currentIndex(), type ? -1 : 2);
   }
   d->OKBtn->click();
-  EXPECT_EQ(Get(""), "Zeta.Type");
+  EXPECT_EQ(ReadValue("\\.täx", ""), "Zeta.Type");
 }
 
 // Closing the program during a load stops the worker with the dialog.

@@ -21,10 +21,10 @@ std::string Le32(uint32_t v) { return {char(v), char(v >> 8), char(v >> 16), cha
 class FlagsDialogTest : public MainWindowTest {
  protected:
   void FileType(const std::string& ext, uint32_t type, const std::string& data) {
-    Text("\\." + ext, "", ext + ".file");
+    WriteText("\\." + ext, "", ext + ".file");
     Raw("\\" + ext + ".file", "EditFlags", type, data);
   }
-  TForm4* Dialog() { return Form().AttachedDialogs().Form4; }
+  TForm4* Dialog() { return Form().AttachedDialogs().flagsDialog; }
   Rows Ticked() {
     Rows rows;
     for (int i = 0; i < Dialog()->CLB->count(); ++i) {
@@ -66,9 +66,9 @@ TEST_F(FlagsDialogTest, EachStoredFormShowsItsOwnStringAndItsOwnRows) {
 // the string shown is then that of the flags the rows decode, not the last opening's.
 TEST_F(FlagsDialogTest, FlagsOfTheExtensionKeyShowTheirOwnString) {
   FileType("c", RegType::Binary, std::string("\x38\x07\x00\x00", 4));
-  Text("\\.x", "", "nokey.file");
+  WriteText("\\.x", "", "nokey.file");
   Raw("\\.x", "EditFlags", RegType::Dword, Le32(0x10000));
-  Text("\\.y", "", "nokey.file");
+  WriteText("\\.y", "", "nokey.file");
   Raw("\\.y", "EditFlags", RegType::Binary, std::string("\x02\x00\x00\x00", 4));
   EXPECT_EQ(Open("c"), std::make_pair(QString("38070000"), Rows{3, 4, 5, 8, 9, 10}));
   EXPECT_EQ(Open("x"), std::make_pair(QString("00010000"), Rows{15}));

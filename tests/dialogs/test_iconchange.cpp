@@ -51,9 +51,9 @@ class IconChangeTest : public MainWindowTest {
   }
 
   void WriteTextFile() {
-    Text("\\.txt", "", "txtfile");
-    Text("\\txtfile", "", "Text Document");
-    Text("\\txtfile\\DefaultIcon", "", "/icons/old.ico,3");
+    WriteText("\\.txt", "", "txtfile");
+    WriteText("\\txtfile", "", "Text Document");
+    WriteText("\\txtfile\\DefaultIcon", "", "/icons/old.ico,3");
   }
   void Answer(const std::string& file, int32_t index) {
     m_picker->answers.push_back(RecordingIconPicker::Choice{file, index});
@@ -138,8 +138,8 @@ TEST_F(IconChangeTest, CancellingChangesNothingAndNotifiesNoOne) {
 }
 
 TEST_F(IconChangeTest, MissingKeysAreCreatedAndExpandableTextBecomesText) {
-  Text("\\.abc", "", "abcfile");  // the file type it names has no key
-  Text("\\.xyz", "", "xyzfile");
+  WriteText("\\.abc", "", "abcfile");  // the file type it names has no key
+  WriteText("\\.xyz", "", "xyzfile");
   Raw("\\xyzfile\\DefaultIcon", "", RegType::ExpandSz, std::string("%SystemRoot%\\x.dll,1\0", 22));
   TForm1& f = Form();
   f.Ext->setText("abc");
@@ -183,9 +183,7 @@ TEST_F(IconChangeTest, WithoutAFileTypeTheChangeIsRefusedAndTheWindowKeepsItsIco
   EXPECT_EQ(DefaultIcon("txtfile"), "/icons/old.ico,3");
   EXPECT_EQ(f.State.CurrentIconFile, "/icons/old.ico");
   EXPECT_EQ(f.State.CurrentIconIndex, 3);
-  AssocStore s;
-  s.SetRoot(RootKey::ClassesRoot);
-  EXPECT_FALSE(s.HasPath("\\DefaultIcon"));
+  EXPECT_FALSE(HasKey("\\DefaultIcon"));
 }
 
 // Our picker dialog itself.

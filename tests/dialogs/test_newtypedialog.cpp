@@ -13,7 +13,7 @@ namespace {
 
 class NewTypeDialogTest : public MainWindowTest {
  protected:
-  TFrmNewFileType* Dialog() { return Form().AttachedDialogs().FrmNewFileType; }
+  TFrmNewFileType* Dialog() { return Form().AttachedDialogs().newFileTypeDialog; }
   void WhileOpen(const std::function<void()>& inside) {
     test::WhileOpen(Dialog(), inside, [&] { Form().New2->trigger(); });
   }
@@ -23,13 +23,6 @@ class NewTypeDialogTest : public MainWindowTest {
       Dialog()->FName->setText(name);
       Dialog()->OKBtn->click();
     });
-  }
-  static std::string Get(const std::string& key, const std::string& name) {
-    AssocStore s;
-    s.SetRoot(RootKey::ClassesRoot);
-    if (!s.OpenPath(key, false)) return "(no key)";
-    return s.KindOfValue(name) == ValueKind::Dword ? std::to_string(s.GetDword(name))
-                                                   : s.GetText(name);
   }
   static bool RootIsEmpty() {
     AssocStore s;
@@ -60,18 +53,18 @@ TEST_F(NewTypeDialogTest, RefusalsAndFailuresLeaveTheDialogOpenAndWriteNothing) 
 
 TEST_F(NewTypeDialogTest, OkCreatesTheKeyOrReplacesOnlyItsDescription) {
   WhileOpen([&] { Dialog()->OKBtn->click(); });  // the sample texts as they stand
-  EXPECT_EQ(Get("\\Application.Component.Version", ""), "Vendor Program Name");
+  EXPECT_EQ(ReadValue("\\Application.Component.Version", ""), "Vendor Program Name");
 
-  Text("\\txtfile", "", "Text Document");
-  Dword("\\txtfile", "EditFlags", 0x10000);
-  Text("\\txtfile\\Shell\\open\\command", "", "viewer %1");
+  WriteText("\\txtfile", "", "Text Document");
+  WriteDword("\\txtfile", "EditFlags", 0x10000);
+  WriteText("\\txtfile\\Shell\\open\\command", "", "viewer %1");
   Create("TXTFILE", "Plain Text");
-  EXPECT_EQ(Get("\\txtfile", ""), "Plain Text");
-  EXPECT_EQ(Get("\\txtfile", "EditFlags"), "65536");
-  EXPECT_EQ(Get("\\txtfile\\Shell\\open\\command", ""), "viewer %1");
-  EXPECT_EQ(Get("\\TXTFILE", ""), "Plain Text");
+  EXPECT_EQ(ReadValue("\\txtfile", ""), "Plain Text");
+  EXPECT_EQ(ReadValue("\\txtfile", "EditFlags"), "dword:65536");
+  EXPECT_EQ(ReadValue("\\txtfile\\Shell\\open\\command", ""), "viewer %1");
+  EXPECT_EQ(ReadValue("\\TXTFILE", ""), "Plain Text");
   Create("txtfile", "");  // an empty friendly name is written too
-  EXPECT_EQ(Get("\\txtfile", ""), "");
+  EXPECT_EQ(ReadValue("\\txtfile", ""), "");
   EXPECT_TRUE(m_boxes->shown.empty());
 }
 
@@ -86,7 +79,7 @@ TEST_F(NewTypeDialogTest, EnteringABoxSelectsItsTextAndTheTextsAreKept) {
     QTest::keyClicks(d->FName, "Acme Viewer");
     QTest::keyClick(d->FName, Qt::Key_Return);  // OK is the default button
   });
-  EXPECT_EQ(Get("\\Acme.Viewer.1", ""), "Acme Viewer");
+  EXPECT_EQ(ReadValue("\\Acme.Viewer.1", ""), "Acme Viewer");
 
   WhileOpen([&] {
     ASSERT_TRUE(QTest::qWaitForWindowActive(d));

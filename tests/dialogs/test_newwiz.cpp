@@ -25,7 +25,7 @@ class NewWizTest : public MainWindowTest {
     MainWindowTest::TearDown();
   }
 
-  TForm3* Wizard() { return Form().AttachedDialogs().Form3; }
+  TForm3* Wizard() { return Form().AttachedDialogs().newExtensionWizard; }
   // Shown without the modal loop, so a test can look between the opening and the load's end.
   TForm3* Open(bool wait = true) {
     TForm3* w = Wizard();
@@ -54,12 +54,6 @@ class NewWizTest : public MainWindowTest {
     for (int i = 0; i < box->count(); ++i) items << box->itemText(i);
     return items;
   }
-  static std::string Get(const std::string& key, const std::string& name) {
-    AssocStore s;
-    s.SetRoot(RootKey::ClassesRoot);
-    if (!s.OpenPath(key, false)) return "(no key)";
-    return s.HasValue(name) ? s.GetText(name) : "(no value)";
-  }
   static std::vector<std::string> RootKeys() {
     AssocStore s;
     s.SetRoot(RootKey::ClassesRoot);
@@ -77,14 +71,14 @@ class NewWizTest : public MainWindowTest {
   }
 
   void WriteTypes() {
-    Text("\\.txt", "", "txtfile");
-    Text("\\txtfile", "", "Text Document");
-    Text("\\*\\shell\\Velmora\\command", "", "kestrova %1");
-    Text("\\Zeta.Doc", "", "Zeta");
-    Text("\\alpha.doc", "", "Alpha");
-    Text("\\Application.Component.Version", "", "Vendor Program Name");
-    Text("\\MIME\\Database\\Content Type\\text/plain", "Extension", ".txt");
-    Text("\\MIME\\Database\\Content Type\\image/png", "Extension", ".png");
+    WriteText("\\.txt", "", "txtfile");
+    WriteText("\\txtfile", "", "Text Document");
+    WriteText("\\*\\shell\\Velmora\\command", "", "kestrova %1");
+    WriteText("\\Zeta.Doc", "", "Zeta");
+    WriteText("\\alpha.doc", "", "Alpha");
+    WriteText("\\Application.Component.Version", "", "Vendor Program Name");
+    WriteText("\\MIME\\Database\\Content Type\\text/plain", "Extension", ".txt");
+    WriteText("\\MIME\\Database\\Content Type\\image/png", "Extension", ".png");
   }
   // Root keys in store order, less "*" and ".txt".
   const QStringList m_types{"alpha.doc", "Application.Component.Version", "MIME", "txtfile",
@@ -115,7 +109,7 @@ TEST_F(NewWizTest, TheFirstLoadEnablesOKAndCancelAndEveryOpeningListsEachNameOnc
   Fill(w, "abc", "abc-long", "txtfile", "text/x-mine");
   w->Button2->click();
   EXPECT_FALSE(w->isVisible());
-  Text("\\MIME\\Database\\Content Type\\audio/ogg", "Extension", ".ogg");
+  WriteText("\\MIME\\Database\\Content Type\\audio/ogg", "Extension", ".ogg");
   Open(false);
   EXPECT_FALSE(w->ProgressBar1->isVisible());
   ASSERT_TRUE(Loaded(w));
@@ -151,7 +145,7 @@ TEST_F(NewWizTest, ReopeningDuringALoadStartsNoSecondLoadAndClosingTheProgramSto
 
 TEST_F(NewWizTest, OKFromTheMenuCreatesTheExtensionClosesAndShowsIt) {
   WriteTypes();
-  Text("\\abcfile", "", "ABC Document");
+  WriteText("\\abcfile", "", "ABC Document");
   const auto before = RootKeys().size();
   TForm1& f = Form();
   TForm3* w = Wizard();
@@ -165,8 +159,8 @@ TEST_F(NewWizTest, OKFromTheMenuCreatesTheExtensionClosesAndShowsIt) {
   });
   f.New1->trigger();
   EXPECT_EQ(w->result(), QDialog::Accepted);
-  EXPECT_EQ(Get("\\.abc", ""), "abcfile");
-  EXPECT_EQ(Get("\\.abc", "Content Type"), "text/plain");
+  EXPECT_EQ(ReadValue("\\.abc", ""), "abcfile");
+  EXPECT_EQ(ReadValue("\\.abc", "Content Type"), "text/plain");
   EXPECT_EQ(RootKeys().size(), before + 1);
   EXPECT_EQ(f.Ext->text(), "abc");
   EXPECT_EQ(f.ExtType->text(), "ABC Document");
@@ -183,10 +177,10 @@ TEST_F(NewWizTest, ApplyCreatesBothExtensionsStaysOpenAndReloadsTheExtensionOnSc
   w->Button3->click();
   EXPECT_TRUE(w->isVisible());
   EXPECT_EQ(w->StatusText(), "Saved.");
-  EXPECT_EQ(Get("\\..abc", ""), "");  // empty texts are written all the same
-  EXPECT_EQ(Get("\\..abc", "Content Type"), "text/plain");
-  EXPECT_EQ(Get("\\.abc-long", ""), "");
-  EXPECT_EQ(Get("\\.abc-long", "Content Type"), "text/plain");
+  EXPECT_EQ(ReadValue("\\..abc", ""), "");  // empty texts are written all the same
+  EXPECT_EQ(ReadValue("\\..abc", "Content Type"), "text/plain");
+  EXPECT_EQ(ReadValue("\\.abc-long", ""), "");
+  EXPECT_EQ(ReadValue("\\.abc-long", "Content Type"), "text/plain");
   EXPECT_EQ(f.ContentType->currentText(), "text/plain");
 
   // Again: refused, and "Saved." stays from before.
@@ -195,12 +189,12 @@ TEST_F(NewWizTest, ApplyCreatesBothExtensionsStaysOpenAndReloadsTheExtensionOnSc
   EXPECT_EQ(m_boxes->Messages(), std::vector<QString>{"File Extension Already Exists."});
   EXPECT_EQ(m_boxes->shown[0].caption, "Kestrova");
   EXPECT_EQ(w->StatusText(), "Saved.");
-  EXPECT_EQ(Get("\\..abc", ""), "");
+  EXPECT_EQ(ReadValue("\\..abc", ""), "");
 }
 
 TEST_F(NewWizTest, RefusalsCreateNothingAndStillSwitchTheMainWindow) {
-  Text("\\.txt", "", "txtfile");
-  Text("\\.abc-long", "", "longfile");
+  WriteText("\\.txt", "", "txtfile");
+  WriteText("\\.abc-long", "", "longfile");
   TForm1& f = Form();
   TForm3* w = Open();
   const auto keys = RootKeys();
@@ -225,7 +219,7 @@ TEST_F(NewWizTest, RefusalsCreateNothingAndStillSwitchTheMainWindow) {
             (std::vector<QString>{"No File Extension Specified.", "File Extension Already Exists.",
                                   "Long File Extension Already Exists."}));
   EXPECT_EQ(RootKeys(), keys);
-  EXPECT_EQ(Get("\\.abc-long", ""), "longfile");
+  EXPECT_EQ(ReadValue("\\.abc-long", ""), "longfile");
   EXPECT_TRUE(w->isVisible());
   EXPECT_EQ(w->StatusText(), "File Types Loaded.");
 }
@@ -247,9 +241,9 @@ TEST_F(NewWizTest, AKeyThatCannotBeMadeWritesNothing) {
   EXPECT_EQ(Form().Ext->text(), "abc");
   unsetenv("KESTROVA_STORE_READONLY");
   ReleaseSqliteStoreForThread(m_store.Path());
-  EXPECT_EQ(Get("\\.abc", ""), "(no key)");
-  EXPECT_EQ(Get(layout::RootPath, layout::DefaultValueName), "(no value)");
-  EXPECT_EQ(Get(layout::RootPath, layout::ContentTypeName), "(no value)");
+  EXPECT_EQ(ReadValue("\\.abc", ""), "(no key)");
+  EXPECT_EQ(ReadValue(layout::RootPath, layout::DefaultValueName), "(no value)");
+  EXPECT_EQ(ReadValue(layout::RootPath, layout::ContentTypeName), "(no value)");
 }
 
 // A name the store cannot hold is refused before anything is written, whichever of the two
@@ -259,7 +253,7 @@ TEST_F(NewWizTest, AnExtensionThatIsNotAKeyNameIsRefusedBeforeAnythingIsWritten)
       "File Extension Not Valid: at most 254 characters, and no backslash or line break.";
   const QString badLong =
       "Long File Extension Not Valid: at most 254 characters, and no backslash or line break.";
-  Text("\\.a", "", "afile");  // ".a\\b" would otherwise land below it
+  WriteText("\\.a", "", "afile");  // ".a\\b" would otherwise land below it
   TForm3* w = Open();
   const auto keys = RootKeys();
   const struct {
@@ -275,9 +269,9 @@ TEST_F(NewWizTest, AnExtensionThatIsNotAKeyNameIsRefusedBeforeAnythingIsWritten)
     w->Button3->click();
     EXPECT_EQ(m_boxes->Messages(), std::vector<QString>{r.message}) << r.shortExt.toStdString();
     EXPECT_EQ(RootKeys(), keys);
-    EXPECT_EQ(Get("\\.a", ""), "afile");
+    EXPECT_EQ(ReadValue("\\.a", ""), "afile");
   }
-  EXPECT_EQ(Get("\\.a\\b", ""), "(no key)");
+  EXPECT_EQ(ReadValue("\\.a\\b", ""), "(no key)");
   EXPECT_NE(w->StatusText(), "Saved.");
 
   m_boxes->shown.clear();
@@ -285,8 +279,8 @@ TEST_F(NewWizTest, AnExtensionThatIsNotAKeyNameIsRefusedBeforeAnythingIsWritten)
   Fill(w, "abc", longest, "abcfile", "text/plain");
   w->Button3->click();
   EXPECT_TRUE(m_boxes->shown.empty());
-  EXPECT_EQ(Get("\\.abc", ""), "abcfile");
-  EXPECT_EQ(Get("\\." + longest.toStdString(), ""), "abcfile");
+  EXPECT_EQ(ReadValue("\\.abc", ""), "abcfile");
+  EXPECT_EQ(ReadValue("\\." + longest.toStdString(), ""), "abcfile");
 }
 
 // The store refuses the second key after the first was made: the first goes with it.
@@ -318,9 +312,9 @@ TEST_F(NewWizTest, NewProgIDListsTheFileTypesAgain) {
   WriteTypes();
   TForm3* w = Open();
   w->AssocFileTypes->setEditText("typed");
-  TFrmNewFileType* newType = Form().AttachedDialogs().FrmNewFileType;
+  TFrmNewFileType* newType = Form().AttachedDialogs().newFileTypeDialog;
   QTimer::singleShot(0, newType, [&] {
-    Text("\\Brand.New", "", "Brand New");  // as the dialog would have created it
+    WriteText("\\Brand.New", "", "Brand New");  // as the dialog would have created it
     newType->reject();
   });
   w->NewProgIDBtn->click();

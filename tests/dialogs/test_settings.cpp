@@ -18,7 +18,7 @@ const std::string kSettings = "\\SOFTWARE\\Quorbel\\Kestrova";
 
 class SettingsTest : public MainWindowTest {
  protected:
-  TForm2* Dialog() { return Form().AttachedDialogs().Form2; }
+  TForm2* Dialog() { return Form().AttachedDialogs().settingsDialog; }
 
   // Shows the dialog as the Settings button does and runs `act` while it is up.
   void Show(const std::function<void(TForm2*)>& act) {
@@ -38,28 +38,9 @@ class SettingsTest : public MainWindowTest {
     EXPECT_TRUE(ran);
   }
 
-  static void Put(RootKey root, const std::string& key, const std::string& name,
-                  const std::string& value) {
-    AssocStore s;
-    s.SetRoot(root);
-    ASSERT_TRUE(s.OpenPath(key, true));
-    s.PutText(name, value);
-  }
-  static bool Has(RootKey root, const std::string& key) {
-    AssocStore s;
-    s.SetRoot(root);
-    return s.HasPath(key);
-  }
-  static std::string Get(RootKey root, const std::string& key, const std::string& name) {
-    AssocStore s;
-    s.SetRoot(root);
-    if (!s.OpenPath(key, false)) return "(no key)";
-    if (!s.HasValue(name)) return "(no value)";
-    return s.GetText(name);
-  }
-  static std::string HelpUrl() { return Get(RootKey::CurrentUser, kSettings, "HelpURL"); }
-  static std::string Command() { return Get(RootKey::ClassesRoot, kCommand, ""); }
-  static std::string Quoted() {
+  static std::string HelpUrl() { return ReadValue(kSettings, "HelpURL", RootKey::CurrentUser); }
+  static std::string Command() { return ReadValue(kCommand, ""); }
+  static std::string ExpectedCommand() {
     return "\"" + QCoreApplication::applicationFilePath().toStdString() + "\" \"%1\"";
   }
 };
@@ -73,21 +54,21 @@ TEST_F(SettingsTest, EachShowingReadsTheStoreAndTheCloseBoxSavesNothing) {
     d->URL->setText("https://typed.test/?x=");
   });
   // The settings key is made by the showing; nothing else is written.
-  EXPECT_TRUE(Has(RootKey::CurrentUser, kSettings));
+  EXPECT_TRUE(HasKey(kSettings, RootKey::CurrentUser));
   EXPECT_EQ(HelpUrl(), "(no value)");
-  EXPECT_FALSE(Has(RootKey::ClassesRoot, kEntry));
+  EXPECT_FALSE(HasKey(kEntry));
 
   // The next showing replaces what the controls held with what the store holds.
-  Put(RootKey::CurrentUser, kSettings, "HelpURL", "https://stored.test/?ext=");
-  Put(RootKey::CurrentUser, kSettings, "OnlineHelpURL", "https://help.test/");
+  WriteText(kSettings, "HelpURL", "https://stored.test/?ext=", RootKey::CurrentUser);
+  WriteText(kSettings, "OnlineHelpURL", "https://help.test/", RootKey::CurrentUser);
   Show([](TForm2* d) {
     EXPECT_FALSE(d->ContextMenuChkBox->isChecked());
     EXPECT_EQ(d->URL->text(), "https://stored.test/?ext=");
     EXPECT_EQ(d->OnlineHelpURL->text(), "https://help.test/");
     d->OnlineHelpURL->setText("https://typed.test/");
   });
-  EXPECT_EQ(Get(RootKey::CurrentUser, kSettings, "OnlineHelpURL"), "https://help.test/");
-  Put(RootKey::ClassesRoot, kCommand, "", "/elsewhere/kestrova %1");
+  EXPECT_EQ(ReadValue(kSettings, "OnlineHelpURL", RootKey::CurrentUser), "https://help.test/");
+  WriteText(kCommand, "", "/elsewhere/kestrova %1");
   Show([](TForm2* d) { EXPECT_TRUE(d->ContextMenuChkBox->isChecked()); });
   EXPECT_EQ(Command(), "/elsewhere/kestrova %1");
 }
@@ -101,36 +82,37 @@ TEST_F(SettingsTest, OkTickedWritesAQuotedCommandAndTheUrlAsTyped) {
     EXPECT_FALSE(d->isVisible());
     EXPECT_EQ(d->result(), QDialog::Accepted);
   });
-  EXPECT_EQ(Command(), Quoted());
+  EXPECT_EQ(Command(), ExpectedCommand());
   EXPECT_EQ(HelpUrl(), "https://lookup.test/ext?name=  ");  // blanks kept
-  EXPECT_EQ(Get(RootKey::CurrentUser, kSettings, "OnlineHelpURL"), "https://help.test/kestrova/");
+  EXPECT_EQ(ReadValue(kSettings, "OnlineHelpURL", RootKey::CurrentUser),
+            "https://help.test/kestrova/");
 
   // An entry left by a program that moved is repaired by OK with the box still ticked.
-  Put(RootKey::ClassesRoot, kCommand, "", "/old/place/kestrova %1");
+  WriteText(kCommand, "", "/old/place/kestrova %1");
   Show([](TForm2* d) {
     EXPECT_TRUE(d->ContextMenuChkBox->isChecked());
     EXPECT_EQ(d->URL->text(), "https://lookup.test/ext?name=  ");
     d->Button1->click();
   });
-  EXPECT_EQ(Command(), Quoted());
+  EXPECT_EQ(Command(), ExpectedCommand());
 }
 
 TEST_F(SettingsTest, OkUntickedRemovesTheEntryAndAnEmptyUrlIsStored) {
-  Put(RootKey::ClassesRoot, kCommand, "", Quoted());
-  Put(RootKey::ClassesRoot, kEntry + "\\extra", "", "below the entry");
-  Put(RootKey::CurrentUser, kSettings, "HelpURL", "https://old.test/");
+  WriteText(kCommand, "", ExpectedCommand());
+  WriteText(kEntry + "\\extra", "", "below the entry");
+  WriteText(kSettings, "HelpURL", "https://old.test/", RootKey::CurrentUser);
   Show([](TForm2* d) {
     d->ContextMenuChkBox->setChecked(false);
     d->URL->clear();
     d->Button1->click();
   });
-  EXPECT_FALSE(Has(RootKey::ClassesRoot, kEntry));  // with its whole subtree
-  EXPECT_TRUE(Has(RootKey::ClassesRoot, "\\*\\shell"));
+  EXPECT_FALSE(HasKey(kEntry));  // with its whole subtree
+  EXPECT_TRUE(HasKey("\\*\\shell"));
   EXPECT_EQ(HelpUrl(), "");
 
   // Unticked while no entry exists: none is left behind.
   Show([](TForm2* d) { d->Button1->click(); });
-  EXPECT_FALSE(Has(RootKey::ClassesRoot, kEntry));
+  EXPECT_FALSE(HasKey(kEntry));
 }
 
 }  // namespace

@@ -34,10 +34,7 @@ class ToolsTest : public MainWindowTest {
   }
 
   static void HelpUrl(const std::string& value) {
-    AssocStore s;
-    s.SetRoot(RootKey::CurrentUser);
-    ASSERT_TRUE(s.OpenPath(kSettings, true));
-    s.PutText("HelpURL", value);
+    WriteText(kSettings, "HelpURL", value, RootKey::CurrentUser);
   }
   // What the launcher was asked to open last, with its arguments after a bar.
   QString Last() const {
@@ -88,10 +85,8 @@ TEST_F(ToolsTest, WithoutAWebAddressTheReferenceSaysHowToSetOneAndStartsNothing)
   EXPECT_TRUE(m_opener->requests.empty());
 
   // A prefix stored as a number is the store's error; nothing is started.
-  AssocStore s;
-  s.SetRoot(RootKey::CurrentUser);
-  ASSERT_TRUE(s.OpenPath(kSettings, false));
-  s.PutDword("HelpURL", 7);
+  ASSERT_TRUE(HasKey(kSettings, RootKey::CurrentUser));
+  WriteDword(kSettings, "HelpURL", 7, RootKey::CurrentUser);
   EXPECT_THROW(
       {
         try {
@@ -153,10 +148,7 @@ TEST_F(ToolsTest, LocalHelpOpensTheCompiledFileOnlyWhereTheDesktopHasAViewer) {
 TEST_F(ToolsTest, OnlineHelpOpensTheAddressFromSettingsOrSaysHowToSetIt) {
   TForm1& f = Form();
   f.HelpontheWeb1->trigger();
-  AssocStore s;
-  s.SetRoot(RootKey::CurrentUser);
-  ASSERT_TRUE(s.OpenPath(kSettings, true));
-  s.PutText("OnlineHelpURL", "quorbel.example/docs");
+  WriteText(kSettings, "OnlineHelpURL", "quorbel.example/docs", RootKey::CurrentUser);
   f.HelpontheWeb1->trigger();
   EXPECT_EQ(m_boxes->Messages(),
             std::vector<QString>(
@@ -165,7 +157,7 @@ TEST_F(ToolsTest, OnlineHelpOpensTheAddressFromSettingsOrSaysHowToSetIt) {
                 "http:// or https:// as \"Address of the online help\" in Tools > Settings. "
                 "The help that came with Kestrova opens from Help > Kestrova Help."));
   EXPECT_TRUE(m_opener->requests.empty());
-  s.PutText("OnlineHelpURL", "https://help.test/kestrova/");
+  WriteText(kSettings, "OnlineHelpURL", "https://help.test/kestrova/", RootKey::CurrentUser);
   f.HelpontheWeb1->trigger();
   EXPECT_EQ(Last(), "https://help.test/kestrova/");
 }
@@ -206,7 +198,7 @@ TEST_F(ToolsTest, TheHelpDescribesEveryWindowAndCommand) {
   for (auto* dialog : f.findChildren<QDialog*>(Qt::FindDirectChildrenOnly)) {
     need(dialog->windowTitle());
   }
-  const auto* settings = f.AttachedDialogs().Form2;
+  const auto* settings = f.AttachedDialogs().settingsDialog;
   for (auto* child : settings->findChildren<QWidget*>()) {
     if (auto* button = qobject_cast<QAbstractButton*>(child)) need(button->text());
     if (auto* label = qobject_cast<QLabel*>(child)) need(label->text());

@@ -28,12 +28,12 @@ TEST_F(WindowTitleTest, TitlesAreTheWindowsOwnCaptions) {
   const TForm1::Dialogs& d = Form().AttachedDialogs();
   const std::vector<std::pair<QWidget*, QString>> windows = {
       {&Form(), "Kestrova"},
-      {d.Form2, "Settings"},
-      {d.Form3, "Create New Extension"},
-      {d.Form4, "Edit Flags"},
-      {d.FrmDDE, "Dynamic Data Exchange Settings"},
-      {d.FrmChgAss, "Change Association"},
-      {d.FrmNewFileType, "Create New File Type"},
+      {d.settingsDialog, "Settings"},
+      {d.newExtensionWizard, "Create New Extension"},
+      {d.flagsDialog, "Edit Flags"},
+      {d.ddeDialog, "Dynamic Data Exchange Settings"},
+      {d.changeAssociationDialog, "Change Association"},
+      {d.newFileTypeDialog, "Create New File Type"},
   };
   for (const auto& [window, title] : windows) {
     window->winId();  // the native window, whose title the window system shows

@@ -1,4 +1,4 @@
-#include "dialogs/BackgroundTask.h"
+#include "platform/BackgroundTask.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
