@@ -23,7 +23,7 @@ inline std::string Hex(std::string_view bytes) {
   return out;
 }
 
-class Recorder : public RegSink {
+class RecordingSink : public RegSink {
  public:
   std::vector<std::string> ops;
   std::vector<std::string> skips;
@@ -68,7 +68,7 @@ class Recorder : public RegSink {
 
 struct Parsed {
   RegFormat format;
-  Recorder rec;
+  RecordingSink rec;
 };
 
 inline Parsed Parse(std::string_view text) {

@@ -15,7 +15,7 @@ namespace {
 using test::Hex;
 using test::Parse;
 using test::Parsed;
-using test::Recorder;
+using test::RecordingSink;
 using test::Utf16;
 
 TEST(RegParser, RecognisesOnlyTheHeadersRegistryEditorsAccept) {
@@ -74,7 +74,7 @@ TEST(RegParser, AcceptsCrLfAndCrLineEndsSplitAnywhere) {
   EXPECT_EQ(whole.rec.ops, expected);
   // Chunk boundaries (inside CRLF, inside a BOM, inside a UTF-16 unit) change nothing.
   for (const std::string& input : {text, Utf16(text)}) {
-    Recorder rec;
+    RecordingSink rec;
     RegParser parser(rec);
     for (char c : input) parser.Feed(std::string_view(&c, 1));
     parser.Finish();
@@ -249,7 +249,7 @@ TEST(RegParser, AStrayByteInUtf16LosesOneReportedLine) {
       damaged.erase(at + 1, 1);
     else
       damaged.insert(at + 1, 1, 'x');
-    Recorder rec;
+    RecordingSink rec;
     RegParser parser(rec);
     for (std::size_t i = 0; i < damaged.size(); i += 7)
       parser.Feed(std::string_view(damaged).substr(i, 7));
@@ -274,7 +274,7 @@ TEST(RegParser, UnpairedSurrogatesInAUtf16FileAreRefusedByLine) {
 
 TEST(RegParser, StopsAtTheFirstSignOfAFileThatIsNotText) {
   // Without a header line nothing past the first bytes is read.
-  Recorder none;
+  RecordingSink none;
   RegParser zeros(none);
   zeros.Feed(std::string(4096, '\0'));
   EXPECT_TRUE(zeros.HeaderRead());
@@ -288,7 +288,7 @@ TEST(RegParser, StopsAtTheFirstSignOfAFileThatIsNotText) {
   EXPECT_EQ(SniffRegHeader("REGEDIT4", true).format, RegFormat::Regedit4);
 
   // A NUL byte after a good header ends the reading: no later line reaches the sink.
-  Recorder rec;
+  RecordingSink rec;
   RegParser parser(rec);
   parser.Feed(
       std::string("REGEDIT4\n[HKEY_CURRENT_USER\\k]\n\"a\"=\"x\0\"\n[HKEY_CURRENT_USER\\z]\n", 45));
@@ -378,7 +378,7 @@ TEST(RegParser, BoundsHostileSizes) {
   // A line longer than any valid entry refuses the file without being kept whole.
   std::string longLine = "REGEDIT4\n[HKEY_CURRENT_USER\\k]\n\"a\"=\"" +
                          std::string(9 * 1024 * 1024, 'x') + "\"\n\"b\"=dword:1\n";
-  Recorder rec;
+  RecordingSink rec;
   RegParser parser(rec);
   for (std::size_t at = 0; at < longLine.size(); at += 4096)
     parser.Feed(std::string_view(longLine).substr(at, 4096));
