@@ -14,9 +14,9 @@
 
 #include "regfile/RegExporter.h"
 #include "regfile/RegImporter.h"
-#include "store/RegistryRules.h"
 #include "tests/regfile/FailingEngine.h"
 #include "tests/regfile/StoreDump.h"
+#include "tests/support/StoreValues.h"
 #include "tests/support/TestStore.h"
 
 namespace kestrova {
@@ -32,19 +32,6 @@ using test::TestStore;
 std::filesystem::path DataDir() {
   const char* source = std::getenv("KESTROVA_SOURCE_DIR");
   return std::filesystem::path(source ? source : ".") / "tests/regfile/data";
-}
-
-std::optional<RegValue> Get(RegistryEngine& engine, RootKey root, std::string_view path,
-                            std::string_view name) {
-  std::vector<std::string_view> names;
-  if (!SplitKeyPath(path, names)) return std::nullopt;
-  KeyRef key = engine.Root(root);
-  for (std::string_view part : names) {
-    auto child = engine.FindChild(key, part);
-    if (!child) return std::nullopt;
-    key = *child;
-  }
-  return engine.GetValue(key, name);
 }
 
 // The exit status kestrova-regedit gives a report.
@@ -117,8 +104,10 @@ TEST(RegImporter, ReportsCountsAndSkippedLinesFromBytesAndFromADevice) {
     }
     EXPECT_EQ(report->SummaryText(), "bad.reg imported; 3 line(s) skipped.");
   }
-  EXPECT_EQ(Get(*engine, RootKey::CurrentUser, "Imported\\Sub", "also good")->data, "\1\0\0\0"s);
-  EXPECT_FALSE(Get(*engine, RootKey::CurrentUser, "Imported", "lost"));
+  EXPECT_EQ(test::ReadValue("\\Imported\\Sub", "also good", RootKey::CurrentUser), "dword:1");
+  EXPECT_EQ(test::ReadValue("\\Imported", "good", RootKey::CurrentUser), "yes");
+  EXPECT_EQ(test::ReadValue("\\Imported", "lost", RootKey::CurrentUser), "(no value)");
+  EXPECT_FALSE(test::HasKey("\\Old", RootKey::CurrentUser));
 }
 
 TEST(RegImporter, AFailingStoreGivesItsKindAndLeavesTheStoreAsItWas) {
