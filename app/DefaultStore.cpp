@@ -3,13 +3,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QTemporaryFile>
 #include <filesystem>
-#include <sstream>
 
 #include "platform/SqliteStore.h"
+#include "regfile/RegImporter.h"
 #include "store/RegistryEngine.h"
-#include "tools/RegFiles.h"
 
 namespace kestrova {
 
@@ -50,31 +48,22 @@ void CreateSeededStore(const std::string& path, const QString& seedFile) {
   if (seed.error() != QFileDevice::NoError)
     fail("they cannot be read (" + seed.errorString() + ")");
   bytes.replace("@DATADIR@", DataDir().toUtf8());
-  // The importer reads files; the bundled data goes through a private temporary one.
-  QTemporaryFile file;
-  if (!file.open() || file.write(bytes) != bytes.size() || !file.flush()) {
-    fail("their temporary copy could not be written (" + file.errorString() + ")");
-  }
-  const std::string copy = QFile::encodeName(file.fileName()).toStdString();
 
-  std::ostringstream err;
-  int status = kExitFailed;
+  RegImportReport report;
   try {
     auto engine = OpenSqliteStore(partial);
     // Our own file: a line the importer would skip means it is damaged.
-    ImportOptions options;
+    RegImportOptions options;
     options.strict = true;
-    status = ImportRegFile(*engine, copy, options, err);
+    report = RegImporter(*engine, options).Import(bytes, "default-classes.reg");
   } catch (const StoreError& e) {
     fail(QString::fromUtf8(e.what()));
   }  // closing the last connection folds the journal into the file
-  if (status != kExitOk) {
-    QString report = QString::fromStdString(err.str()).trimmed();
-    report.replace(QString::fromStdString(copy), "default-classes.reg");
-    report.replace("kestrova-regedit: ", "");
-    if (report.isEmpty()) report = "the import failed";
-    while (report.endsWith('.')) report.chop(1);
-    fail(report);
+  if (report.Failed()) {
+    QString text = QString::fromStdString(report.Text()).trimmed();
+    if (text.isEmpty()) text = "the import failed";
+    while (text.endsWith('.')) text.chop(1);
+    fail(text);
   }
   // Should the journal not have been folded in (a full disk), it moves with its database;
   // it goes first, so that a crash between the two leaves no store rather than half a one.

@@ -16,10 +16,9 @@
 
 #include "bench/StoreGenerator.h"
 #include "platform/SqliteStore.h"
+#include "regfile/RegParser.h"
 #include "store/AssocStore.h"
 #include "store/RegistryRules.h"
-#include "tools/RegReader.h"
-#include "tools/RegRoots.h"
 
 extern char** environ;
 
@@ -109,14 +108,12 @@ class RowCollector final : public IgnoringSink {
   }
   void OpenKey(RootKey root, std::string_view path, uint64_t) override {
     int64_t parent = RootId(root);
-    while (!path.empty()) {
-      const std::size_t slash = path.find('\\');
-      const std::string_view name = path.substr(0, slash);
+    SplitKeyPath(path, m_names);
+    for (std::string_view name : m_names) {
       const std::string fold = FoldName(name);
       auto [it, added] = m_ids.try_emplace(std::to_string(parent) + '\\' + fold, m_nextId);
       if (added) m_rows.keys.push_back({parent, fold, std::string(name), m_nextId++});
       parent = it->second;
-      path = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
     }
     m_current = parent;
   }
@@ -148,6 +145,7 @@ class RowCollector final : public IgnoringSink {
   }
 
   std::unordered_map<std::string, int64_t> m_ids;
+  std::vector<std::string_view> m_names;
   int64_t m_nextId = 7;
   int64_t m_current = 0;
 };

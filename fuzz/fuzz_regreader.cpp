@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "tools/RegReader.h"
+#include "regfile/RegParser.h"
 
 namespace {
 

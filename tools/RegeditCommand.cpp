@@ -1,12 +1,12 @@
 #include "tools/RegeditCommand.h"
 
-#include <optional>
-
-#include "store/RegistryEngine.h"
-#include "tools/RegFiles.h"
+#include "regfile/RegExporter.h"
+#include "regfile/RegImporter.h"
 
 namespace kestrova {
 namespace {
+
+constexpr const char* kName = "kestrova-regedit: ";
 
 constexpr const char* kUsage =
     "Usage: kestrova-regedit /e FILE [KEY]     export KEY and its subtree (or the whole store)\n"
@@ -23,11 +23,38 @@ bool IsSwitch(const std::string& arg) {
 }
 
 int UsageError(std::ostream& err, const std::string& problem) {
-  err << "kestrova-regedit: " << problem << '\n' << kUsage;
+  err << kName << problem << '\n' << kUsage;
   return kExitFailed;
 }
 
 }  // namespace
+
+int ImportRegFile(RegistryEngine& engine, const std::string& path, bool strict, std::ostream& err) {
+  RegImportOptions options;
+  options.strict = strict;
+  // Each line as it is read: a long file reports as it goes.
+  options.onNote = [&err](const RegImportReport& report, const RegNote& note) {
+    err << report.NoteText(note) << '\n';
+  };
+  const RegImportReport report = RegImporter(engine, options).ImportFile(path);
+  if (report.Failed()) {
+    err << kName << report.errorString << '\n';
+    return kExitFailed;
+  }
+  if (report.Partial()) {
+    err << kName << report.SummaryText() << '\n';
+    return kExitSkipped;
+  }
+  return kExitOk;
+}
+
+int ExportRegFile(RegistryEngine& engine, const std::string& path,
+                  const std::optional<std::string>& key, std::ostream& err) {
+  const RegExportReport report = RegExporter(engine).ExportFile(path, key);
+  if (!report.Failed()) return kExitOk;
+  err << kName << report.errorString << '\n';
+  return kExitFailed;
+}
 
 int RunRegedit(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (args.empty()) {
@@ -67,12 +94,12 @@ int RunRegedit(const std::vector<std::string>& args, std::ostream& out, std::ost
 
   try {
     auto engine = AcquireEngine();
-    if (mode == 's') return ImportRegFile(*engine, operands[0], ImportOptions{strict}, err);
+    if (mode == 's') return ImportRegFile(*engine, operands[0], strict, err);
     std::optional<std::string> key;
     if (operands.size() == 2) key = operands[1];
     return ExportRegFile(*engine, operands[0], key, err);
   } catch (const StoreError& e) {
-    err << "kestrova-regedit: " << e.what() << '\n';
+    err << kName << e.what() << '\n';
     return kExitFailed;
   }
 }

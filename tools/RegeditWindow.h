@@ -2,116 +2,23 @@
 // kestrova-regedit's window: the store's keys as a tree, the selected key's values as a list, and
 // find.
 
-#include <QAbstractItemModel>
-#include <QDialog>
-#include <QIcon>
 #include <QMainWindow>
 #include <QString>
 #include <QTimer>
-#include <cstdint>
 #include <memory>
 #include <optional>
-#include <string>
-#include <vector>
 
 #include "store/RegistryEngine.h"
+#include "tools/KeySearch.h"
+#include "tools/RegeditFindDialog.h"
+#include "tools/RegistryKeyModel.h"
 
 class QAction;
-class QCheckBox;
 class QLabel;
-class QLineEdit;
-class QPushButton;
 class QTreeView;
 class QTreeWidget;
 
 namespace kestrova {
-
-// How a value reads in the list: its type's name and its data as text (text values as they
-// are, a DWORD as 0x%08x (decimal), everything else as hex bytes).
-QString RegTypeText(uint32_t type);
-QString RegDataText(uint32_t type, const std::string& data);
-
-// The store's keys for a tree view. A key's children are read when the view first asks for
-// them, so a root holding tens of thousands of keys costs nothing until it is expanded.
-class RegistryKeyModel : public QAbstractItemModel {
-  Q_OBJECT
- public:
-  explicit RegistryKeyModel(std::shared_ptr<RegistryEngine> engine, QObject* parent = nullptr);
-  ~RegistryKeyModel() override;
-
-  QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
-  QModelIndex parent(const QModelIndex& child) const override;
-  int rowCount(const QModelIndex& parent = {}) const override;
-  int columnCount(const QModelIndex& parent = {}) const override;
-  QVariant data(const QModelIndex& index, int role) const override;
-  bool hasChildren(const QModelIndex& parent = {}) const override;
-  bool canFetchMore(const QModelIndex& parent) const override;
-  void fetchMore(const QModelIndex& parent) override;
-
-  // The top-level row of a root.
-  QModelIndex RootIndex(RootKey root) const;
-  RootKey RootOf(const QModelIndex& index) const;
-  KeyRef Key(const QModelIndex& index) const;
-  // The key's full name, root first: HKEY_CLASSES_ROOT\.txt.
-  QString Path(const QModelIndex& index) const;
-  // The row of the key reached from `root` through `path` (KeyRefs from the root's child
-  // down), reading levels as needed; invalid when a key on the way is gone.
-  QModelIndex IndexFor(RootKey root, const std::vector<KeyRef>& path);
-  // Reads every level read so far again: rows of keys that still exist stay (and so do their
-  // expansion and selection), deleted keys go, new keys appear in the store's order.
-  void Refresh();
-
- signals:
-  // A read failed; the tree shows what it had.
-  void StoreFailed(const QString& message);
-
- private:
-  struct Node;
-  Node* NodeOf(const QModelIndex& index) const;
-  // Reads whether the key has subkeys.
-  void Probe(Node* node) const;
-  void Fetch(Node* node, const QModelIndex& index);
-  void RefreshNode(Node* node, const QModelIndex& index);
-  void ReportFailure(const StoreError& error) const;
-
-  std::shared_ptr<RegistryEngine> m_engine;
-  std::unique_ptr<Node> m_top;  // holds the roots; stands for the invalid index
-  QIcon m_keyIcon;
-  mutable bool m_relayoutPending = false;
-};
-
-// What to look for and where.
-struct FindQuery {
-  QString text;
-  bool keys = true;
-  bool values = true;
-  bool data = true;
-  bool wholeString = false;
-};
-
-// The Find dialog: the text and where to look; Find Next starts the search.
-class RegeditFindDialog : public QDialog {
-  Q_OBJECT
- public:
-  explicit RegeditFindDialog(QWidget* parent = nullptr);
-  FindQuery Query() const;
-  void SetQuery(const FindQuery& query);
-
-  QLineEdit* FindWhat = nullptr;
-  QCheckBox* LookAtKeys = nullptr;
-  QCheckBox* LookAtValues = nullptr;
-  QCheckBox* LookAtData = nullptr;
-  QCheckBox* WholeString = nullptr;
-  QPushButton* FindNextButton = nullptr;
-
- signals:
-  void FindRequested(const FindQuery& query);
-
- private:
-  void UpdateButtons();
-};
-
-class KeySearch;
 
 class RegeditWindow : public QMainWindow {
   Q_OBJECT

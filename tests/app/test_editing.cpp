@@ -29,7 +29,6 @@
 #include "tests/app/MainWindowFixture.h"
 #include "tests/support/RecordingOpener.h"
 #include "tests/support/TestDoubles.h"
-#include "tools/RegFiles.h"
 #include "tools/RegeditCommand.h"
 
 namespace kestrova::test {

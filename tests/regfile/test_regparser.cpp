@@ -1,95 +1,24 @@
-// The .reg reader and writer on their own: bytes in, operations out; values in, text out.
+// The .reg reader on its own: bytes in, operations out.
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "regfile/RegParser.h"
 #include "store/RegistryRules.h"
-#include "tools/RegReader.h"
-#include "tools/RegRoots.h"
-#include "tools/RegWriter.h"
+#include "tests/regfile/RecordingSink.h"
 
 namespace kestrova {
 namespace {
 
-std::string Hex(std::string_view bytes) {
-  static const char* digits = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    if (!out.empty()) out += ',';
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
+using test::Hex;
+using test::Parse;
+using test::Parsed;
+using test::RecordingSink;
+using test::Utf16;
 
-// Writes each operation as one line of text, so that a test compares what it expects at a
-// glance.
-class Recorder : public RegSink {
- public:
-  std::vector<std::string> ops;
-  std::vector<std::string> skips;
-  std::vector<uint64_t> skipLines;
-  std::vector<std::string> warnings;
-  std::vector<std::string> incomplete;
-  std::vector<std::string> refused;
-
-  void OpenKey(RootKey root, std::string_view path, uint64_t line) override {
-    ops.push_back("open " + std::string(RegRootName(root)) + "\\" + std::string(path) + " @" +
-                  std::to_string(line));
-  }
-  void DeleteKey(RootKey root, std::string_view path, uint64_t line) override {
-    ops.push_back("delete " + std::string(RegRootName(root)) + "\\" + std::string(path) + " @" +
-                  std::to_string(line));
-  }
-  void SetValue(std::string_view name, uint32_t type, std::string_view data,
-                uint64_t line) override {
-    ops.push_back("set '" + std::string(name) + "' " + std::to_string(type) + " [" + Hex(data) +
-                  "] @" + std::to_string(line));
-  }
-  void DeleteValue(std::string_view name, uint64_t line) override {
-    ops.push_back("unset '" + std::string(name) + "' @" + std::to_string(line));
-  }
-  void ValueTooLarge(std::string_view name, uint64_t line) override {
-    ops.push_back("too large '" + std::string(name) + "' @" + std::to_string(line));
-  }
-  void Skipped(uint64_t line, std::string_view reason) override {
-    skips.push_back(std::to_string(line) + ": " + std::string(reason));
-    skipLines.push_back(line);
-  }
-  void Warning(uint64_t line, std::string_view message) override {
-    warnings.push_back(std::to_string(line) + ": " + std::string(message));
-  }
-  void Incomplete(uint64_t line, std::string_view message) override {
-    incomplete.push_back(std::to_string(line) + ": " + std::string(message));
-  }
-  void Refused(uint64_t line, std::string_view reason) override {
-    refused.push_back(std::to_string(line) + ": " + std::string(reason));
-  }
-};
-
-struct Parsed {
-  RegFormat format;
-  Recorder rec;
-};
-
-Parsed Parse(std::string_view text) {
-  Parsed p;
-  p.format = ParseRegBytes(text, p.rec);
-  return p;
-}
-
-std::string Utf16(std::string_view ascii) {
-  std::string out = "\xFF\xFE";
-  for (char c : ascii) {
-    out += c;
-    out += '\0';
-  }
-  return out;
-}
-
-TEST(RegReader, RecognisesOnlyTheHeadersRegistryEditorsAccept) {
+TEST(RegParser, RecognisesOnlyTheHeadersRegistryEditorsAccept) {
   const std::string body = "\r\n[HKEY_CURRENT_USER\\k]\r\n@=\"v\"\r\n";
   EXPECT_EQ(Parse("REGEDIT4" + body).format, RegFormat::Regedit4);
   EXPECT_EQ(Parse(" \tREGEDIT4" + body).format, RegFormat::Regedit4);
@@ -109,7 +38,7 @@ TEST(RegReader, RecognisesOnlyTheHeadersRegistryEditorsAccept) {
   EXPECT_EQ(Parse("\xFE\xFF\0R\0E").format, RegFormat::Unrecognised);
 }
 
-TEST(RegReader, ReadsKeysValuesAndDeletionsInFileOrder) {
+TEST(RegParser, ReadsKeysValuesAndDeletionsInFileOrder) {
   Parsed p = Parse(
       "REGEDIT4\n"
       "  ; comment\n"
@@ -136,7 +65,7 @@ TEST(RegReader, ReadsKeysValuesAndDeletionsInFileOrder) {
   EXPECT_TRUE(p.rec.skips.empty());
 }
 
-TEST(RegReader, AcceptsCrLfAndCrLineEndsSplitAnywhere) {
+TEST(RegParser, AcceptsCrLfAndCrLineEndsSplitAnywhere) {
   const std::string text =
       "REGEDIT4\r\r\n[HKEY_CURRENT_USER\\k]\r\"a\"=hex:01,\\\r\n\r\n  ;c\r  02\n\"b\"=\"x\"";
   Parsed whole = Parse(text);
@@ -145,7 +74,7 @@ TEST(RegReader, AcceptsCrLfAndCrLineEndsSplitAnywhere) {
   EXPECT_EQ(whole.rec.ops, expected);
   // Chunk boundaries (inside CRLF, inside a BOM, inside a UTF-16 unit) change nothing.
   for (const std::string& input : {text, Utf16(text)}) {
-    Recorder rec;
+    RecordingSink rec;
     RegParser parser(rec);
     for (char c : input) parser.Feed(std::string_view(&c, 1));
     parser.Finish();
@@ -153,7 +82,7 @@ TEST(RegReader, AcceptsCrLfAndCrLineEndsSplitAnywhere) {
   }
 }
 
-TEST(RegReader, HexContinuationFollowsTheRegistryEditorsRules) {
+TEST(RegParser, HexContinuationFollowsTheRegistryEditorsRules) {
   Parsed p = Parse(
       "REGEDIT4\n[HKEY_CURRENT_USER\\k]\n"
       "\"a\"=hex(2):\\\n  41,42\n"      // all data on the next line; terminator added
@@ -173,7 +102,7 @@ TEST(RegReader, HexContinuationFollowsTheRegistryEditorsRules) {
   EXPECT_EQ(p.rec.skipLines, (std::vector<uint64_t>{7, 8, 9, 10, 11}));
 }
 
-TEST(RegReader, SkipsAndReportsEveryMalformedLine) {
+TEST(RegParser, SkipsAndReportsEveryMalformedLine) {
   const std::vector<std::string> bad = {"\"a\"=dword:0x1",
                                         "\"a\"=dword:123456789",
                                         "\"a\"=dword:",
@@ -204,7 +133,7 @@ TEST(RegReader, SkipsAndReportsEveryMalformedLine) {
   }
 }
 
-TEST(RegReader, ValuesOfAnUnreadableKeyLineAreDroppedNotGivenToThePreviousKey) {
+TEST(RegParser, ValuesOfAnUnreadableKeyLineAreDroppedNotGivenToThePreviousKey) {
   for (std::string keyLine : {"[HKEY_CURRENT_USERS\\x]", "[ HKEY_CURRENT_USER\\x]",
                               "[HKEY_CURRENT_USER\\x", "[HKEY_CURRENT_USER\\a\\\\b]"}) {
     Parsed p = Parse("REGEDIT4\n[HKEY_CURRENT_USER\\k]\n" + keyLine +
@@ -219,13 +148,13 @@ TEST(RegReader, ValuesOfAnUnreadableKeyLineAreDroppedNotGivenToThePreviousKey) {
   EXPECT_EQ(early.rec.skipLines, (std::vector<uint64_t>{2, 3}));
 }
 
-TEST(RegReader, TrailingBackslashesOfAKeyAreDropped) {
+TEST(RegParser, TrailingBackslashesOfAKeyAreDropped) {
   Parsed p = Parse("REGEDIT4\n[HKEY_USERS\\a\\b\\\\]\n[HKEY_CURRENT_CONFIG\\]\n");
   EXPECT_EQ(p.rec.ops, (std::vector<std::string>{"open HKEY_USERS\\a\\b @2",
                                                  "open HKEY_CURRENT_CONFIG\\ @3"}));
 }
 
-TEST(RegReader, EscapesInQuotes) {
+TEST(RegParser, EscapesInQuotes) {
   Parsed p = Parse("REGEDIT4\n[HKEY_CURRENT_USER\\k]\n\"x\\r\\ny\"=\"D:\\Projects\\q\"\n");
   ASSERT_EQ(p.rec.ops.size(), 2u);
   EXPECT_EQ(p.rec.ops[1], "set 'x\r\ny' 1 [44,3a,50,72,6f,6a,65,63,74,73,71,00] @3");
@@ -234,7 +163,7 @@ TEST(RegReader, EscapesInQuotes) {
   EXPECT_TRUE(p.rec.skips.empty());
 }
 
-TEST(RegReader, Version5TextInHexIsUtf16) {
+TEST(RegParser, Version5TextInHexIsUtf16) {
   const std::string body =
       "\r\n[HKEY_CURRENT_USER\\k]\r\n"
       "\"e\"=hex(2):25,00,e9,00,3d,d8,00,de,00,00\r\n"  // "%é😀" with terminator
@@ -268,7 +197,7 @@ TEST(RegReader, Version5TextInHexIsUtf16) {
   EXPECT_EQ(one.rec.skipLines, std::vector<uint64_t>{5});
 }
 
-TEST(RegReader, EightBitFilesAreUtf8OnlyWhenAllOfThemIs) {
+TEST(RegParser, EightBitFilesAreUtf8OnlyWhenAllOfThemIs) {
   // "Café" in the ANSI code page, a euro sign (0x80) and the five bytes the code page
   // leaves undefined, which become C1 controls.
   Parsed ansi = Parse(
@@ -308,7 +237,7 @@ TEST(RegReader, EightBitFilesAreUtf8OnlyWhenAllOfThemIs) {
   EXPECT_EQ(cut.Result(), ByteText::Windows1252);
 }
 
-TEST(RegReader, AStrayByteInUtf16LosesOneReportedLine) {
+TEST(RegParser, AStrayByteInUtf16LosesOneReportedLine) {
   std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
   for (int i = 0; i < 1000; ++i) text += "[HKEY_CURRENT_USER\\k" + std::to_string(i) + "]\r\n";
   const std::string file = Utf16(text);
@@ -320,7 +249,7 @@ TEST(RegReader, AStrayByteInUtf16LosesOneReportedLine) {
       damaged.erase(at + 1, 1);
     else
       damaged.insert(at + 1, 1, 'x');
-    Recorder rec;
+    RecordingSink rec;
     RegParser parser(rec);
     for (std::size_t i = 0; i < damaged.size(); i += 7)
       parser.Feed(std::string_view(damaged).substr(i, 7));
@@ -332,7 +261,7 @@ TEST(RegReader, AStrayByteInUtf16LosesOneReportedLine) {
   }
 }
 
-TEST(RegReader, UnpairedSurrogatesInAUtf16FileAreRefusedByLine) {
+TEST(RegParser, UnpairedSurrogatesInAUtf16FileAreRefusedByLine) {
   std::string file = Utf16("Windows Registry Editor Version 5.00\r\n[HKEY_CURRENT_USER\\a");
   file += std::string("\x00\xD8", 2);  // a high surrogate with no partner
   file += Utf16("]\r\n\"v\"=\"1\"\r\n[HKEY_CURRENT_USER\\b]\r\n@=\"x").substr(2);
@@ -343,9 +272,9 @@ TEST(RegReader, UnpairedSurrogatesInAUtf16FileAreRefusedByLine) {
   EXPECT_EQ(p.rec.skipLines, (std::vector<uint64_t>{2, 3, 5}));
 }
 
-TEST(RegReader, StopsAtTheFirstSignOfAFileThatIsNotText) {
+TEST(RegParser, StopsAtTheFirstSignOfAFileThatIsNotText) {
   // Without a header line nothing past the first bytes is read.
-  Recorder none;
+  RecordingSink none;
   RegParser zeros(none);
   zeros.Feed(std::string(4096, '\0'));
   EXPECT_TRUE(zeros.HeaderRead());
@@ -359,7 +288,7 @@ TEST(RegReader, StopsAtTheFirstSignOfAFileThatIsNotText) {
   EXPECT_EQ(SniffRegHeader("REGEDIT4", true).format, RegFormat::Regedit4);
 
   // A NUL byte after a good header ends the reading: no later line reaches the sink.
-  Recorder rec;
+  RecordingSink rec;
   RegParser parser(rec);
   parser.Feed(
       std::string("REGEDIT4\n[HKEY_CURRENT_USER\\k]\n\"a\"=\"x\0\"\n[HKEY_CURRENT_USER\\z]\n", 45));
@@ -370,7 +299,7 @@ TEST(RegReader, StopsAtTheFirstSignOfAFileThatIsNotText) {
   EXPECT_EQ(rec.refused[0].substr(0, 3), "3: ");
 }
 
-TEST(RegReader, AFileCutInsideHexDataKeepsTheBytesAndSaysSo) {
+TEST(RegParser, AFileCutInsideHexDataKeepsTheBytesAndSaysSo) {
   Parsed p = Parse("REGEDIT4\n[HKEY_CURRENT_USER\\k]\n\"g\"=hex:05,06,\\\n  07,\\");
   EXPECT_EQ(p.rec.ops.back(), "set 'g' 3 [05,06,07] @3");
   ASSERT_EQ(p.rec.incomplete.size(), 1u);
@@ -378,7 +307,7 @@ TEST(RegReader, AFileCutInsideHexDataKeepsTheBytesAndSaysSo) {
   EXPECT_TRUE(Parse("REGEDIT4\n[HKEY_CURRENT_USER\\k]\n\"g\"=hex:05\n").rec.incomplete.empty());
 }
 
-TEST(RegReader, ReportsCutLongNamesWithoutBreakingACharacter) {
+TEST(RegParser, ReportsCutLongNamesWithoutBreakingACharacter) {
   std::string root;
   for (int i = 0; i < 50; ++i) root += "\xC3\xA9";
   Parsed p = Parse("REGEDIT4\n[x" + root + "\\k]\n");
@@ -387,7 +316,7 @@ TEST(RegReader, ReportsCutLongNamesWithoutBreakingACharacter) {
   EXPECT_TRUE(IsUtf8(p.rec.skips[0])) << p.rec.skips[0];
 }
 
-TEST(RegReader, TextDataIsMeasuredInUtf16AsTheRegistryCountsIt) {
+TEST(RegParser, TextDataIsMeasuredInUtf16AsTheRegistryCountsIt) {
   // 400,000 CJK characters: 1.2 MB as UTF-8 but 800 KB as the registry holds them.
   std::string cjk;
   for (int i = 0; i < 400000; ++i) cjk += "\xE6\x97\xA5";
@@ -401,7 +330,7 @@ TEST(RegReader, TextDataIsMeasuredInUtf16AsTheRegistryCountsIt) {
   EXPECT_EQ(RegistryDataSize(RegType::Sz, "a\xC3\xA9\xE6\x97\xA5\xF0\x9F\x98\x80"), 12u);
 }
 
-TEST(RegReader, Utf16FileBecomesUtf8) {
+TEST(RegParser, Utf16FileBecomesUtf8) {
   std::string file = "\xFF\xFE";
   std::u16string text =
       u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CLASSES_ROOT\\.ü]\r\n@=\"日本\"\r\n";
@@ -414,7 +343,7 @@ TEST(RegReader, Utf16FileBecomesUtf8) {
                                                  "set '' 1 [e6,97,a5,e6,9c,ac,00] @4"}));
 }
 
-TEST(RegReader, OldRegeditForm) {
+TEST(RegParser, OldRegeditForm) {
   Parsed p = Parse(
       "REGEDIT\n"
       "HKEY_CLASSES_ROOT\\.dnm = DnFamiTracker.Document\n"
@@ -435,7 +364,7 @@ TEST(RegReader, OldRegeditForm) {
   EXPECT_EQ(p.rec.skipLines, (std::vector<uint64_t>{6, 7}));
 }
 
-TEST(RegReader, BoundsHostileSizes) {
+TEST(RegParser, BoundsHostileSizes) {
   // Hex data past the registry's limit is not kept in memory; the sink hears it is too large.
   std::string big = "REGEDIT4\n[HKEY_CURRENT_USER\\k]\n\"big\"=hex:00,\\\n";
   const std::string row = "  01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,\\\n";
@@ -449,7 +378,7 @@ TEST(RegReader, BoundsHostileSizes) {
   // A line longer than any valid entry refuses the file without being kept whole.
   std::string longLine = "REGEDIT4\n[HKEY_CURRENT_USER\\k]\n\"a\"=\"" +
                          std::string(9 * 1024 * 1024, 'x') + "\"\n\"b\"=dword:1\n";
-  Recorder rec;
+  RecordingSink rec;
   RegParser parser(rec);
   for (std::size_t at = 0; at < longLine.size(); at += 4096)
     parser.Feed(std::string_view(longLine).substr(at, 4096));
@@ -457,72 +386,6 @@ TEST(RegReader, BoundsHostileSizes) {
   ASSERT_EQ(rec.refused.size(), 1u);
   EXPECT_EQ(rec.refused[0].substr(0, 3), "3: ");
   ASSERT_EQ(rec.ops.size(), 1u);
-}
-
-std::string Value(std::string_view name, uint32_t type, std::string_view data) {
-  std::string out;
-  AppendRegValue(out, name, type, data);
-  return out;
-}
-
-TEST(RegWriter, WritesEachTypeInItsForm) {
-  using namespace std::string_literals;
-  EXPECT_EQ(Value("", RegType::Sz, "a\"b\\c\r\nd\0"s), "@=\"a\\\"b\\\\c\\r\\nd\"\r\n");
-  EXPECT_EQ(Value("q\"n", RegType::Sz, "\0"s), "\"q\\\"n\"=\"\"\r\n");
-  // Text whose bytes would not survive the quotes keeps them as hex(1).
-  EXPECT_EQ(Value("a", RegType::Sz, ""), "\"a\"=hex(1):\r\n");
-  EXPECT_EQ(Value("a", RegType::Sz, "ab"), "\"a\"=hex(1):61,62\r\n");
-  EXPECT_EQ(Value("a", RegType::Sz, "a\0b\0"s), "\"a\"=hex(1):61,00,62,00\r\n");
-  EXPECT_EQ(Value("d", RegType::Dword, "\x78\x56\x34\x12"), "\"d\"=dword:12345678\r\n");
-  EXPECT_EQ(Value("d", RegType::Dword, "\x01\x02"), "\"d\"=hex(4):01,02\r\n");
-  EXPECT_EQ(Value("b", RegType::Binary, "\x38\x07\0\0"s), "\"b\"=hex:38,07,00,00\r\n");
-  EXPECT_EQ(Value("b", RegType::Binary, ""), "\"b\"=hex:\r\n");
-  EXPECT_EQ(Value("x", RegType::ExpandSz, "%a%\0"s), "\"x\"=hex(2):25,61,25,00\r\n");
-  EXPECT_EQ(Value("n", RegType::None, "\xff"), "\"n\"=hex(0):ff\r\n");
-  EXPECT_EQ(Value("q", RegType::Qword, "\1\0\0\0\0\0\0\0"s),
-            "\"q\"=hex(b):01,00,00,00,00,00,00,00\r\n");
-  EXPECT_EQ(Value("t", 0xabcd, ""), "\"t\"=hex(abcd):\r\n");
-  EXPECT_EQ(Value("t", 0xffffffffu, "\1"), "\"t\"=hex(ffffffff):01\r\n");
-}
-
-TEST(RegWriter, WrapsHexExactlyAsRegistryEditorsDo) {
-  // The reference's example: 26 columns of name and tag, 38 bytes: 17 on the first line,
-  // the remaining 21 on the second.
-  std::string data;
-  for (int i = 0; i < 38; ++i) data += static_cast<char>(0x41 + i % 26);
-  const std::string text = Value("Multiple strings", RegType::MultiSz, data);
-  const std::size_t firstEnd = text.find("\r\n");
-  ASSERT_NE(firstEnd, std::string::npos);
-  const std::string first = text.substr(0, firstEnd);
-  EXPECT_EQ(first.size(), 26u + 17 * 3 + 1);  // 17 bytes with commas, then the backslash
-  EXPECT_EQ(first.back(), '\\');
-  const std::string second = text.substr(firstEnd + 2);
-  EXPECT_EQ(second.size(), 2u + 21 * 3 - 1 + 2);  // indent, 21 bytes, no trailing comma, CRLF
-  EXPECT_EQ(second.substr(0, 2), "  ");
-
-  // "@=hex:" is 6 columns: the first line breaks after 24 bytes (column 78), every
-  // continuation line after 25 (column 77), and the last line holds what is left.
-  const std::string long_ = Value("", RegType::Binary, std::string(1000, '\x5a'));
-  std::vector<std::string> lines;
-  for (std::size_t start = 0; start < long_.size();) {
-    const std::size_t end = long_.find("\r\n", start);
-    lines.push_back(long_.substr(start, end - start));
-    start = end + 2;
-  }
-  ASSERT_EQ(lines.size(), 41u);
-  EXPECT_EQ(lines[0].size(), 6u + 24 * 3 + 1);
-  for (std::size_t i = 1; i + 1 < lines.size(); ++i) {
-    EXPECT_EQ(lines[i].substr(0, 3), "  5");
-    EXPECT_EQ(lines[i].size(), 2u + 25 * 3 + 1);
-    EXPECT_EQ(lines[i].substr(lines[i].size() - 2), ",\\");
-  }
-  EXPECT_EQ(lines.back(), "  5a");  // 1000 = 24 + 39 * 25 + 1
-
-  // Read back, the wrapped text gives the same bytes.
-  Parsed p = Parse("REGEDIT4\r\n[HKEY_CURRENT_USER\\k]\r\n" + text + long_);
-  ASSERT_EQ(p.rec.ops.size(), 3u);
-  EXPECT_EQ(p.rec.ops[1], "set 'Multiple strings' 7 [" + Hex(data + '\0') + "] @3");
-  EXPECT_TRUE(p.rec.skips.empty());
 }
 
 }  // namespace

@@ -17,6 +17,8 @@
 #include <sstream>
 
 #include "platform/SqliteStore.h"
+#include "store/RegistryRules.h"
+#include "tests/regfile/StoreDump.h"
 #include "tests/support/TestStore.h"
 #include "tools/RegeditCommand.h"
 
@@ -24,6 +26,7 @@ namespace kestrova {
 namespace {
 
 using namespace std::string_literals;
+using test::Dump;
 using test::ReadFile;
 using test::TempDir;
 using test::TestStore;
@@ -42,13 +45,13 @@ Outcome Regedit(const std::vector<std::string>& args) {
 }
 
 std::optional<KeyRef> Find(RegistryEngine& engine, RootKey root, std::string_view path) {
+  std::vector<std::string_view> names;
+  if (!SplitKeyPath(path, names)) return std::nullopt;
   KeyRef key = engine.Root(root);
-  while (!path.empty()) {
-    const std::size_t slash = path.find('\\');
-    auto child = engine.FindChild(key, path.substr(0, slash));
+  for (std::string_view name : names) {
+    auto child = engine.FindChild(key, name);
     if (!child) return std::nullopt;
     key = *child;
-    path = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
   }
   return key;
 }
@@ -57,28 +60,6 @@ std::optional<RegValue> Get(RegistryEngine& engine, RootKey root, std::string_vi
                             std::string_view name) {
   auto key = Find(engine, root, path);
   return key ? engine.GetValue(*key, name) : std::nullopt;
-}
-
-// Everything a store holds, read through the engine alone: names as stored, types, bytes.
-void Dump(RegistryEngine& engine, KeyRef key, const std::string& path, std::string& out) {
-  out += "[" + path + "]\n";
-  std::vector<RegValue> values;
-  engine.ListValues(key, values);
-  for (const RegValue& v : values) {
-    out += "  <" + v.name + "> " + std::to_string(v.type) + " <" + v.data + ">\n";
-  }
-  std::vector<ChildKey> children;
-  engine.Children(key, children);
-  for (const ChildKey& c : children) Dump(engine, c.ref, path + "\\" + c.name, out);
-}
-
-std::string Dump(RegistryEngine& engine) {
-  std::string out;
-  for (RootKey root :
-       {RootKey::LocalMachine, RootKey::CurrentUser, RootKey::Users, RootKey::CurrentConfig}) {
-    Dump(engine, engine.Root(root), std::to_string(static_cast<int>(root)), out);
-  }
-  return out;
 }
 
 // Exports the whole store, imports the file into an empty store, and expects both stores to
@@ -110,7 +91,7 @@ std::string CorpusFile(const std::string& name) { return Env("KESTROVA_CORPUS_DI
                << "\"; set the CMake cache variable KESTROVA_CORPUS_DIR to run these tests"
 
 std::string Fixture(const std::string& name) {
-  return Env("KESTROVA_SOURCE_DIR") + "/tests/tools/data/files/" + name;
+  return Env("KESTROVA_SOURCE_DIR") + "/tests/regfile/data/files/" + name;
 }
 
 std::vector<std::string> FilesIn(const std::string& dir) {
@@ -421,24 +402,31 @@ TEST(Regedit, CommandLine) {
   }
 }
 
-TEST(Regedit, GoldenFolders) {
-  const std::filesystem::path root =
-      std::filesystem::path(Env("KESTROVA_SOURCE_DIR")) / "tests/tools/data/golden";
+// The broken inputs kept beside the codec's tests: the exit status and every word said, as
+// NAME.expected has them with the file named FILE.
+TEST(Regedit, BrokenInputsExitAndSayAsAlways) {
+  TestStore store;
+  const std::filesystem::path dir =
+      std::filesystem::path(Env("KESTROVA_SOURCE_DIR")) / "tests/regfile/data/broken";
   int cases = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(root)) {
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    if (entry.path().extension() != ".reg") continue;
     SCOPED_TRACE(entry.path().filename().string());
-    TestStore store;
-    TempDir dir;
-    Outcome run = Regedit({"/s", (entry.path() / "input.reg").string()});
-    ASSERT_EQ(run.rc, 0) << run.err;
-    std::string key = ReadFile((entry.path() / "key").string());
-    while (!key.empty() && (key.back() == '\n' || key.back() == '\r')) key.pop_back();
-    ASSERT_EQ(Regedit({"/e", dir.File("out.reg"), key}).rc, 0);
-    EXPECT_EQ(ReadFile(dir.File("out.reg")), ReadFile((entry.path() / "expected.reg").string()));
-    ExpectRoundTrip(store, dir.Path());
+    const std::string file = entry.path().string();
+    std::string expected =
+        ReadFile(std::filesystem::path(entry.path()).replace_extension(".expected").string());
+    const std::string status = expected.substr(0, expected.find('\n'));
+    expected.erase(0, status.size() + 1);
+    for (std::size_t at = 0; (at = expected.find("FILE", at)) != std::string::npos;) {
+      expected.replace(at, 4, file);
+      at += file.size();
+    }
+    const Outcome run = Regedit({"/s", file});
+    EXPECT_EQ("exit " + std::to_string(run.rc), status);
+    EXPECT_EQ(run.err, expected);
     ++cases;
   }
-  EXPECT_GE(cases, 2);
+  EXPECT_GE(cases, 8);
 }
 
 struct CorpusCheck {

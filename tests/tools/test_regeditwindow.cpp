@@ -16,9 +16,10 @@
 #include <sstream>
 
 #include "platform/SqliteStore.h"
+#include "store/RegistryRules.h"
 #include "tests/support/RecordingBoxes.h"
 #include "tests/support/TestStore.h"
-#include "tools/RegFiles.h"
+#include "tools/RegeditCommand.h"
 #include "tools/RegeditWindow.h"
 
 QT_BEGIN_NAMESPACE
@@ -70,15 +71,10 @@ class RegeditWindowTest : public ::testing::Test {
     return Key(*m_engine, path, root);
   }
   static KeyRef Key(RegistryEngine& engine, const std::string& path, RootKey root) {
+    std::vector<std::string_view> names;
+    EXPECT_TRUE(SplitKeyPath(path, names)) << path;
     KeyRef key = engine.Root(root);
-    std::size_t start = 0;
-    while (start < path.size()) {
-      const std::size_t end = path.find('\\', start);
-      key =
-          engine.CreateChild(key, path.substr(start, end == std::string::npos ? end : end - start));
-      if (end == std::string::npos) break;
-      start = end + 1;
-    }
+    for (std::string_view name : names) key = engine.CreateChild(key, name);
     return key;
   }
   void Text(const std::string& path, const std::string& name, const std::string& text) {
