@@ -1,5 +1,7 @@
 #include "tools/RegeditCommand.h"
 
+#include "kestrova/Version.h"
+
 #include "regfile/RegExporter.h"
 #include "regfile/RegImporter.h"
 
