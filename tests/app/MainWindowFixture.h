@@ -5,9 +5,12 @@
 
 #include <QSaveFile>
 #include <memory>
+#include <string_view>
+#include <vector>
 
 #include "app/Startup.h"
 #include "store/AssocStore.h"
+#include "store/RegistryRules.h"
 #include "tests/support/RecordingBoxes.h"
 #include "tests/support/RecordingOpener.h"
 #include "tests/support/StoreValues.h"
@@ -54,14 +57,10 @@ class MainWindowTest : public ::testing::Test {
            const std::string& data) {
     auto engine = m_store.Engine();
     KeyRef key = engine->Root(RootKey::ClassesRoot);
-    std::size_t start = 1;
-    while (start <= path.size()) {
-      const auto end = path.find('\\', start);
-      key = engine->CreateChild(key,
-                                path.substr(start, end == std::string::npos ? end : end - start));
-      if (end == std::string::npos) break;
-      start = end + 1;
-    }
+    // Paths are given as AssocStore takes them, with a leading backslash.
+    std::vector<std::string_view> parts;
+    ASSERT_TRUE(SplitKeyPath(std::string_view(path).substr(1), parts)) << path;
+    for (std::string_view part : parts) key = engine->CreateChild(key, part);
     engine->SetValue(key, name, type, data);
   }
 
