@@ -26,17 +26,7 @@ class ChgAssDialogTest : public MainWindowTest {
   }
   TFrmChgAss* Dialog() { return Form().AttachedDialogs().changeAssociationDialog; }
   // Runs the event loop until the file-type list is complete.
-  bool Loaded() {
-    QElapsedTimer clock;
-    clock.start();
-    QTimer wake;  // lets the loop look at the clock while nothing else happens
-    wake.start(100);
-    while (Dialog()->ProgIDLoader->Running() > 0) {
-      if (clock.elapsed() > 20000) return false;
-      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-  }
+  bool Loaded() { return RunUntilFinished(Dialog()->ProgIDLoader); }
   // `inside` runs once the list is complete.
   void WhileOpen(const std::function<void()>& inside) {
     test::WhileOpen(
@@ -46,11 +36,6 @@ class ChgAssDialogTest : public MainWindowTest {
           inside();
         },
         [&] { Form().ChangeAssociation1->trigger(); });
-  }
-  static QStringList Items(const QComboBox* box) {
-    QStringList items;
-    for (int i = 0; i < box->count(); ++i) items << box->itemText(i);
-    return items;
   }
   void ChangeTo(const QString& text) {
     WhileOpen([&] {
@@ -67,7 +52,7 @@ TEST_F(ChgAssDialogTest, ShowsTheExtensionTheCurrentTypeAndEachFileTypeOnce) {
       TFrmChgAss* d = Dialog();
       EXPECT_EQ(d->ExtLB->text(), "TäX");  // only a to z are upper-cased
       EXPECT_EQ(d->CurProgID->text(), "txtfile");
-      EXPECT_EQ(Items(d->NewExtDesc),
+      EXPECT_EQ(ComboItems(d->NewExtDesc),
                 (QStringList{"docfile", "txtfile", "Zeta.Type"}));  // store order
       EXPECT_EQ(d->NewExtDesc->currentText(), "");
       EXPECT_TRUE(QTest::qWaitForWindowActive(d));
@@ -166,7 +151,7 @@ TEST_F(ChgAssDialogTest, ALongListFillsWhileTheDialogIsInUse) {
     ASSERT_TRUE(Loaded());
     ticker.stop();
     EXPECT_GE(growths, 2);
-    ASSERT_EQ(Items(d->NewExtDesc), expected);
+    ASSERT_EQ(ComboItems(d->NewExtDesc), expected);
     EXPECT_EQ(d->NewExtDesc->currentText(), type ? "Zeta.Type" : "Type.100000");
     EXPECT_EQ(d->NewExtDesc->currentIndex(), type ? -1 : 2);
   }
@@ -181,7 +166,7 @@ TEST_F(ChgAssDialogTest, TheWindowsCanGoDuringALoad) {
   m_form.reset();
   Form().Ext->setText("täx");
   WhileOpen([&] {
-    EXPECT_EQ(Items(Dialog()->NewExtDesc), (QStringList{"docfile", "txtfile", "Zeta.Type"}));
+    EXPECT_EQ(ComboItems(Dialog()->NewExtDesc), (QStringList{"docfile", "txtfile", "Zeta.Type"}));
     Dialog()->CancelBtn->click();
   });
 }

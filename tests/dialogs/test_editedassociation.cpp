@@ -12,6 +12,7 @@
 #include "dialogs/NewWiz.h"
 #include "dialogs/chgass.h"
 #include "store/AssocLayout.h"
+#include "tests/dialogs/DialogDriver.h"
 #include "tests/dialogs/FakeEditedAssociation.h"
 #include "tests/support/RecordingBoxes.h"
 #include "tests/support/StoreValues.h"
@@ -29,22 +30,7 @@ class DialogsOnAFakeAssociation : public ::testing::Test {
   void TearDown() override { SetBoxes(nullptr); }
 
   // Runs the event loop until the task's finish step has run.
-  static bool Finished(const TBackgroundTask* task) {
-    QElapsedTimer clock;
-    clock.start();
-    QTimer wake;  // lets the loop look at the clock while nothing else happens
-    wake.start(100);
-    while (task->Running() > 0) {
-      if (clock.elapsed() > 20000) return false;
-      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-  }
-  static QStringList Items(const QComboBox* box) {
-    QStringList items;
-    for (int i = 0; i < box->count(); ++i) items << box->itemText(i);
-    return items;
-  }
+  static bool Finished(const TBackgroundTask* task) { return RunUntilFinished(task); }
 
   TestStore m_store;
   std::shared_ptr<RecordingBoxes> m_boxes;
@@ -121,7 +107,7 @@ TEST_F(DialogsOnAFakeAssociation, ChangeAssociationShowsTheGivenExtensionAndRepo
   ASSERT_TRUE(Finished(dialog.ProgIDLoader));
   EXPECT_EQ(dialog.ExtLB->text(), "ZOR");
   EXPECT_EQ(dialog.CurProgID->text(), "shown.type");
-  EXPECT_EQ(Items(dialog.NewExtDesc), (QStringList{"other.file", "zorfile"}));
+  EXPECT_EQ(ComboItems(dialog.NewExtDesc), (QStringList{"other.file", "zorfile"}));
 
   dialog.NewExtDesc->setEditText("other.file");
   dialog.OKBtn->click();
@@ -173,11 +159,11 @@ TEST_F(DialogsOnAFakeAssociation, TheWizardListsAFileTypeMadeInTheNewFileTypeDia
   TForm3 wizard(&m_edited);
   wizard.show();
   ASSERT_TRUE(Finished(wizard.FileTypeLoader));
-  EXPECT_EQ(Items(wizard.AssocFileTypes), QStringList{"zorfile"});
+  EXPECT_EQ(ComboItems(wizard.AssocFileTypes), QStringList{"zorfile"});
   wizard.NewProgIDBtn->click();
   EXPECT_EQ(m_edited.newFileTypeDialogs, 1);
   ASSERT_TRUE(Finished(wizard.FileTypeLoader));
-  EXPECT_EQ(Items(wizard.AssocFileTypes), (QStringList{"made.type", "zorfile"}));
+  EXPECT_EQ(ComboItems(wizard.AssocFileTypes), (QStringList{"made.type", "zorfile"}));
 }
 
 TEST_F(DialogsOnAFakeAssociation, EditFlagsTakeTheRowsFromTheLoadAndTheStringFromTheFileType) {

@@ -37,23 +37,8 @@ class NewWizTest : public MainWindowTest {
     return w;
   }
   // Runs the event loop until the load's finish step has run.
-  static bool Loaded(TForm3* w) {
-    QElapsedTimer clock;
-    clock.start();
-    QTimer wake;  // lets the loop look at the clock while nothing else happens
-    wake.start(100);
-    while (w->FileTypeLoader->Running() > 0) {
-      if (clock.elapsed() > 20000) return false;
-      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-  }
+  static bool Loaded(TForm3* w) { return RunUntilFinished(w->FileTypeLoader); }
 
-  static QStringList Items(const QComboBox* box) {
-    QStringList items;
-    for (int i = 0; i < box->count(); ++i) items << box->itemText(i);
-    return items;
-  }
   static std::vector<std::string> RootKeys() {
     AssocStore s;
     s.SetRoot(RootKey::ClassesRoot);
@@ -93,9 +78,9 @@ TEST_F(NewWizTest, TheFirstLoadEnablesOKAndCancelAndEveryOpeningListsEachNameOnc
   EXPECT_FALSE(w->Button1->isEnabled());
   EXPECT_FALSE(w->Button2->isEnabled());
   EXPECT_TRUE(w->ProgressBar1->isVisible());
-  EXPECT_EQ(Items(w->ContentType), (QStringList{"image/png", "text/plain"}));
+  EXPECT_EQ(ComboItems(w->ContentType), (QStringList{"image/png", "text/plain"}));
   ASSERT_TRUE(Loaded(w));
-  EXPECT_EQ(Items(w->AssocFileTypes), m_types);
+  EXPECT_EQ(ComboItems(w->AssocFileTypes), m_types);
   EXPECT_EQ(w->AssocFileTypes->currentText(), "");  // filling the list picks nothing
   EXPECT_EQ(w->StatusText(), "File Types Loaded.");
   EXPECT_TRUE(w->Button1->isEnabled());
@@ -113,11 +98,11 @@ TEST_F(NewWizTest, TheFirstLoadEnablesOKAndCancelAndEveryOpeningListsEachNameOnc
   Open(false);
   EXPECT_FALSE(w->ProgressBar1->isVisible());
   ASSERT_TRUE(Loaded(w));
-  EXPECT_EQ(Items(w->AssocFileTypes), m_types);
+  EXPECT_EQ(ComboItems(w->AssocFileTypes), m_types);
   EXPECT_EQ(w->AssocFileTypes->currentText(), "");
   EXPECT_EQ(w->FileExt->text(), "abc");
   EXPECT_EQ(w->LongFileExt->text(), "abc-long");
-  EXPECT_EQ(Items(w->ContentType), (QStringList{"audio/ogg", "image/png", "text/plain"}));
+  EXPECT_EQ(ComboItems(w->ContentType), (QStringList{"audio/ogg", "image/png", "text/plain"}));
   EXPECT_EQ(w->ContentType->currentText(), "text/x-mine");
 }
 
@@ -129,18 +114,18 @@ TEST_F(NewWizTest, ReopeningDuringALoadStartsNoSecondLoadAndClosingTheProgramSto
   Open(false);
   EXPECT_EQ(w->FileTypeLoader->Running(), 1);
   ASSERT_TRUE(Loaded(w));
-  EXPECT_EQ(Items(w->AssocFileTypes), m_types);
+  EXPECT_EQ(ComboItems(w->AssocFileTypes), m_types);
 
   // Closed before the load ended, it goes on filling the hidden dialog.
   Open(false);
   w->Button2->click();
   ASSERT_TRUE(Loaded(w));
-  EXPECT_EQ(Items(w->AssocFileTypes), m_types);
+  EXPECT_EQ(ComboItems(w->AssocFileTypes), m_types);
 
   // The windows go during a load; the worker stops with them, and new ones load as usual.
   Open(false);
   m_form.reset();
-  EXPECT_EQ(Items(Open()->AssocFileTypes), m_types);
+  EXPECT_EQ(ComboItems(Open()->AssocFileTypes), m_types);
 }
 
 TEST_F(NewWizTest, OKFromTheMenuCreatesTheExtensionClosesAndShowsIt) {
@@ -322,8 +307,9 @@ TEST_F(NewWizTest, NewProgIDListsTheFileTypesAgain) {
   EXPECT_TRUE(w->ProgressBar1->isVisible());
   EXPECT_EQ(w->StatusText(), "Loading File Types...");
   ASSERT_TRUE(Loaded(w));
-  EXPECT_EQ(Items(w->AssocFileTypes), (QStringList{"alpha.doc", "Application.Component.Version",
-                                                   "Brand.New", "MIME", "txtfile", "Zeta.Doc"}));
+  EXPECT_EQ(ComboItems(w->AssocFileTypes),
+            (QStringList{"alpha.doc", "Application.Component.Version", "Brand.New", "MIME",
+                         "txtfile", "Zeta.Doc"}));
 }
 
 // Tens of thousands of names arrive in order, each once, over several passes of the event
@@ -390,7 +376,7 @@ TEST_F(NewWizTest, AFailingWorkerEndsSilentlyAndTheNextRequestIsAccepted) {
 
   UseSqliteStore(m_store.Path());
   Open();
-  EXPECT_EQ(Items(w->AssocFileTypes), m_types);
+  EXPECT_EQ(ComboItems(w->AssocFileTypes), m_types);
   EXPECT_TRUE(w->Button1->isEnabled());
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "regfile/RegRoots.h"
 #include "store/RegistryRules.h"
 #include "tests/support/TestStore.h"
 #include "tools/KeySearch.h"
@@ -40,7 +41,7 @@ class KeySearchTest : public ::testing::Test {
     std::vector<std::string_view> names;
     EXPECT_TRUE(SplitKeyPath(from, names));
     for (RootKey r : {RootKey::ClassesRoot, RootKey::CurrentUser, RootKey::LocalMachine}) {
-      if (names.front() == Name(r)) root = r;
+      if (names.front() == RegRootName(r)) root = r;
     }
     KeyRef key = m_engine->Root(root);
     for (std::size_t i = 1; i < names.size(); ++i) {
@@ -56,7 +57,7 @@ class KeySearchTest : public ::testing::Test {
     m_wrapped = search.Wrapped();
     if (!search.Result()) return {};
     const KeySearch::Hit& hit = *search.Result();
-    std::string where = Name(hit.root);
+    std::string where(RegRootName(hit.root));
     KeyRef key = m_engine->Root(hit.root);
     for (KeyRef step : hit.path) {
       std::vector<ChildKey> children;
@@ -69,22 +70,6 @@ class KeySearchTest : public ::testing::Test {
     m_lastHit = hit;
     if (hit.valueRow >= 0) where += " : " + std::to_string(hit.valueRow);
     return where;
-  }
-
-  static std::string Name(RootKey root) {
-    switch (root) {
-      case RootKey::ClassesRoot:
-        return "HKEY_CLASSES_ROOT";
-      case RootKey::CurrentUser:
-        return "HKEY_CURRENT_USER";
-      case RootKey::LocalMachine:
-        return "HKEY_LOCAL_MACHINE";
-      case RootKey::Users:
-        return "HKEY_USERS";
-      case RootKey::CurrentConfig:
-        return "HKEY_CURRENT_CONFIG";
-    }
-    return {};
   }
 
   TestStore m_store;
