@@ -13,6 +13,7 @@
 #include "platform/SqliteStore.h"
 #include "store/AssocLayout.h"
 #include "tests/app/MainWindowFixture.h"
+#include "tests/dialogs/DialogDriver.h"
 
 namespace kestrova::test {
 namespace {
