@@ -8,6 +8,7 @@
 
 #include "app/Main.h"
 #include "dialogs/Settings.h"
+#include "platform/Boxes.h"
 #include "platform/DesktopDatabases.h"
 #include "platform/IconPicker.h"
 #include "platform/Notifier.h"

@@ -28,8 +28,8 @@ void Write(const std::string& path, const std::string& text) { std::ofstream(pat
 // each application taking a dozen types, a default for every tenth type.
 void GenerateDesktop() {
   namespace fs = std::filesystem;
-  g_root = (fs::temp_directory_path() / ("kestrova-bench-desktop-" + std::to_string(getpid())))
-               .string();
+  g_root =
+      (fs::temp_directory_path() / ("kestrova-bench-desktop-" + std::to_string(getpid()))).string();
   fs::remove_all(g_root);
   fs::create_directories(g_root + "/data/mime/packages");
   fs::create_directories(g_root + "/data/applications");
@@ -59,11 +59,11 @@ void GenerateDesktop() {
                 std::to_string(i % kApps) + ".desktop\n";
   Write(g_root + "/config/mimeapps.list", defaults);
   const std::string quiet = " >/dev/null 2>&1";
-  if (std::system(("PKGSYSTEM_ENABLE_FSYNC=0 update-mime-database '" + g_root + "/data/mime'" +
-                   quiet)
-                      .c_str()) != 0 ||
-      std::system(("update-desktop-database -q '" + g_root + "/data/applications'" + quiet)
-                      .c_str()) != 0) {
+  if (std::system(
+          ("PKGSYSTEM_ENABLE_FSYNC=0 update-mime-database '" + g_root + "/data/mime'" + quiet)
+              .c_str()) != 0 ||
+      std::system(
+          ("update-desktop-database -q '" + g_root + "/data/applications'" + quiet).c_str()) != 0) {
     std::fprintf(stderr, "cannot index the generated desktop\n");
     std::exit(1);
   }
@@ -73,8 +73,8 @@ void GenerateDesktop() {
   // GIO and the MIME database load once per process: that first read, measured alone.
   const auto start = std::chrono::steady_clock::now();
   const DesktopSnapshot first = ReadDesktopDatabases();
-  g_firstReadMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                      .count();
+  g_firstReadMs =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   benchmark::DoNotOptimize(first.mimeTypes.data());
 }
 
@@ -90,6 +90,24 @@ void BM_DesktopRead(benchmark::State& state) {
   state.counters["first_read_ms"] = g_firstReadMs;
 }
 BENCHMARK(BM_DesktopRead)->Unit(benchmark::kMillisecond);
+
+// Writing a snapshot read beforehand into a new store: the import's own share.
+void BM_DesktopWrite(benchmark::State& state) {
+  const DesktopSnapshot desktop = ReadDesktopDatabases();
+  int n = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    const std::string path = g_root + "/write" + std::to_string(n++) + ".db";
+    state.ResumeTiming();
+    auto engine = OpenSqliteStore(path);
+    benchmark::DoNotOptimize(ImportDesktop(*engine, desktop).written);
+    state.PauseTiming();
+    engine.reset();
+    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + suffix);
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_DesktopWrite)->Unit(benchmark::kMillisecond);
 
 // Reading the desktop and importing it into a new store, as a first start does.
 void BM_DesktopImportNewStore(benchmark::State& state) {

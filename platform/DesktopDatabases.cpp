@@ -117,18 +117,22 @@ DesktopSnapshot ReadDesktopDatabases() {
     if (const QString preferred = type.preferredSuffix(); IsSimpleSuffix(preferred))
       mime.preferredExtension = Text(preferred);
 
-    if (GAppInfo* def = g_app_info_get_default_for_type(mime.name.c_str(), FALSE)) {
-      mime.defaultApplication = apps.Add(def);
-      g_object_unref(def);
+    // GIO loads each application's desktop file anew for every type it is asked about:
+    // only the types that become file types (those owning an extension) need applications.
+    if (!mime.extensions.empty()) {
+      GList* all = g_app_info_get_all_for_type(mime.name.c_str());
+      for (GList* item = all; item; item = item->next) {
+        const std::string id = apps.Add(G_APP_INFO(item->data));
+        if (!id.empty() && std::find(mime.applications.begin(), mime.applications.end(), id) ==
+                               mime.applications.end())
+          mime.applications.push_back(id);
+      }
+      if (GAppInfo* def = g_app_info_get_default_for_type(mime.name.c_str(), FALSE)) {
+        mime.defaultApplication = apps.Add(def);
+        g_object_unref(def);
+      }
+      g_list_free_full(all, g_object_unref);
     }
-    GList* all = g_app_info_get_all_for_type(mime.name.c_str());
-    for (GList* item = all; item; item = item->next) {
-      const std::string id = apps.Add(G_APP_INFO(item->data));
-      if (!id.empty() && std::find(mime.applications.begin(), mime.applications.end(), id) ==
-                             mime.applications.end())
-        mime.applications.push_back(id);
-    }
-    g_list_free_full(all, g_object_unref);
     snapshot.mimeTypes.push_back(std::move(mime));
   }
   snapshot.applications = apps.Take();

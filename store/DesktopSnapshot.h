@@ -30,7 +30,8 @@ struct DesktopMimeType {
   std::vector<std::string> extensions;
   // The type's preferred extension (no dot), for the Content Type database; may be empty.
   std::string preferredExtension;
-  // The desktop-file ID of the default application; empty when there is none.
+  // The desktop-file ID of the default application; empty when there is none. The reader
+  // fills this and the list below only for types that own an extension.
   std::string defaultApplication;
   // Every application that takes the type, in the desktop's order (the default among them).
   std::vector<std::string> applications;
