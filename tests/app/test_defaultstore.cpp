@@ -1,6 +1,8 @@
 // The fallback to the hand-written default classes when the desktop knows no association,
 // and a store made from a desktop snapshot by hand.
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 
 #include "app/DefaultStore.h"

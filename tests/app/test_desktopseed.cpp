@@ -70,7 +70,7 @@ TEST(DesktopSeed, ANewStoreStartsFromTheDesktop) {
             "(no value)");
   // Not the hand-written classes, but the program's settings from them.
   EXPECT_EQ(Stored(path, "\\txtfile", ""), "(no key)");
-  EXPECT_EQ(Stored(path, "\\.txt", ""), "Desktop.text.plain");
+  EXPECT_EQ(Stored(path, "\\.txt", ""), "(no key)");
   EXPECT_EQ(Stored(path, layout::SettingsKey, layout::HelpUrlName, RootKey::CurrentUser),
             "https://fileinfo.com/extension/");
   ReleaseSqliteStoreForThread(path);
