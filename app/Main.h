@@ -119,6 +119,8 @@ class TForm1 : public QMainWindow, public EditedAssociation {
   void RegEditBExecute();
   void Help2Click();
   void HelpontheWeb1Click();
+  // Refreshes the store from the desktop's databases after a backup of all the classes.
+  void ImportFromDesktop1Click();
 
   // The status bar's one simple text.
   void SetStatus(const QString& text) override;
@@ -180,6 +182,7 @@ class TForm1 : public QMainWindow, public EditedAssociation {
   QAction* ExtensionDetails1;
   QAction* RegEdit1;
   QAction* Settings2;
+  QAction* ImportFromDesktop1;
   QMenu* Help1;
   QAction* Help2;
   QAction* HelpontheWeb1;

@@ -8,11 +8,14 @@
 
 #include "app/Main.h"
 #include "dialogs/Settings.h"
+#include "platform/Boxes.h"
+#include "platform/DesktopDatabases.h"
 #include "platform/IconPicker.h"
 #include "platform/Notifier.h"
 #include "shell/ProcessLauncher.h"
 #include "store/AssocLayout.h"
 #include "store/AssocStore.h"
+#include "store/DesktopImport.h"
 
 namespace kestrova {
 namespace {
@@ -132,6 +135,35 @@ void TForm1::HelpontheWeb1Click() {
   }
   Starter->SetText(ProcessLauncher::kCommand, address);
   Starter->Start();
+}
+
+void TForm1::ImportFromDesktop1Click() {
+  // A refresh may touch any extension or file type: all of the classes go into one backup.
+  if (!Backup("desktop-import", layout::RootPath, layout::ClassesRootBackupKey)) return;
+  DesktopImportReport report;
+  try {
+    const DesktopSnapshot desktop = ReadDesktopDatabases();
+    report = ImportDesktop(*AcquireEngine(), desktop);
+  } catch (const StoreError& e) {
+    TheBoxes().Message(this, "Kestrova",
+                       "The file types could not be imported from the desktop: " +
+                           QString::fromUtf8(e.what()) + "\n\nNothing was changed.",
+                       Boxes::Icon::Error);
+    return;
+  }
+  TheNotifier().AssocChanged();
+  FormCreate();  // the content types may have changed
+  ReloadExtension();
+  QString status = QString(
+                       "Imported from the desktop: %1 keys written, %2 unchanged, %3 left as "
+                       "you changed them, %4 removed")
+                       .arg(report.written)
+                       .arg(report.unchanged)
+                       .arg(report.kept)
+                       .arg(report.removed);
+  if (!report.skipped.empty())
+    status += QString("; %1 applications left out").arg(report.skipped.size());
+  SetStatus(status + ".");
 }
 
 }  // namespace kestrova

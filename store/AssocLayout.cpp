@@ -63,4 +63,23 @@ bool IsFileTypeName(std::string_view name) {
   return !name.empty() && name.front() != '.' && name != "*";
 }
 
+std::string ContentTypeKey(std::string_view mimeType) {
+  return Join({ContentTypeDatabaseKey, "\\", mimeType});
+}
+
+std::string DesktopProgId(std::string_view mimeType) {
+  std::string progId = Join({"Desktop.", mimeType});
+  for (char& c : progId)
+    if (c == '/') c = '.';
+  return progId;
+}
+
+std::string DesktopOpenWithVerb(std::string_view desktopId) {
+  constexpr std::string_view suffix = ".desktop";
+  if (desktopId.size() > suffix.size() &&
+      desktopId.substr(desktopId.size() - suffix.size()) == suffix)
+    desktopId.remove_suffix(suffix.size());
+  return Join({"openwith.", desktopId});
+}
+
 }  // namespace kestrova::layout

@@ -53,4 +53,20 @@ std::string ProgIdBackupKey(std::string_view progId);
 // "."), not the all-files key "*", and not empty.
 bool IsFileTypeName(std::string_view name);
 
+// The desktop import (store/DesktopImport).
+// Under HKEY_CURRENT_USER: what the last import wrote, one value per key it owns.
+inline constexpr char DesktopImportKey[] = "\\SOFTWARE\\Quorbel\\Kestrova\\Desktop Import";
+// The content-type database's value: the type's preferred extension, with its dot.
+inline constexpr char ExtensionName[] = "Extension";
+// The key of a MIME type in the content-type database.
+std::string ContentTypeKey(std::string_view mimeType);
+// The file type made for a MIME type: "Desktop." and the type with "/" as ".", so that it
+// is one readable key name, the same at every import ("Desktop.application.pdf").
+std::string DesktopProgId(std::string_view mimeType);
+// The verb made for an application that takes a type, from its desktop-file ID without
+// ".desktop" ("openwith.org.gnome.gedit").
+std::string DesktopOpenWithVerb(std::string_view desktopId);
+// The full name handed to the registry editor's export before a refresh: all of the classes.
+inline constexpr char ClassesRootBackupKey[] = "HKEY_CLASSES_ROOT";
+
 }  // namespace kestrova::layout

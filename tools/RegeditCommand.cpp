@@ -2,8 +2,10 @@
 
 #include "kestrova/Version.h"
 
+#include "platform/DesktopDatabases.h"
 #include "regfile/RegExporter.h"
 #include "regfile/RegImporter.h"
+#include "store/DesktopImport.h"
 
 namespace kestrova {
 namespace {
@@ -13,6 +15,8 @@ constexpr const char* kName = "kestrova-regedit: ";
 constexpr const char* kUsage =
     "Usage: kestrova-regedit /e FILE [KEY]     export KEY and its subtree (or the whole store)\n"
     "       kestrova-regedit /s [--strict] FILE import FILE without asking\n"
+    "       kestrova-regedit --import-desktop     refresh the file types from the desktop's\n"
+    "                                             databases, keeping what was edited\n"
     "       kestrova-regedit --help | --version\n"
     "KEY starts with HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS,\n"
     "HKEY_CURRENT_CONFIG, HKCR or HKCU. Exit status: 0 done, 1 imported with skipped lines,\n"
@@ -58,6 +62,16 @@ int ExportRegFile(RegistryEngine& engine, const std::string& path,
   return kExitFailed;
 }
 
+int ImportFromDesktop(RegistryEngine& engine, const DesktopSnapshot& desktop, std::ostream& out,
+                      std::ostream& err) {
+  const DesktopImportReport report = ImportDesktop(engine, desktop);
+  for (const std::string& skipped : report.skipped)
+    err << kName << "application left out: " << skipped << '\n';
+  out << "Imported from the desktop: " << report.written << " keys written, " << report.unchanged
+      << " unchanged, " << report.kept << " left as edited, " << report.removed << " removed.\n";
+  return kExitOk;
+}
+
 int RunRegedit(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (args.empty()) {
     err << kUsage;
@@ -65,6 +79,7 @@ int RunRegedit(const std::vector<std::string>& args, std::ostream& out, std::ost
   }
   char mode = 0;
   bool strict = false;
+  bool importDesktop = false;
   std::vector<std::string> operands;
   for (const std::string& arg : args) {
     if (arg == "--help") {
@@ -77,6 +92,8 @@ int RunRegedit(const std::vector<std::string>& args, std::ostream& out, std::ost
     }
     if (arg == "--strict") {
       strict = true;
+    } else if (arg == "--import-desktop") {
+      importDesktop = true;
     } else if (IsSwitch(arg)) {
       const char c = static_cast<char>(arg[1] | 0x20);
       if (c != 'e' && c != 's') return UsageError(err, "unknown switch " + arg);
@@ -86,6 +103,18 @@ int RunRegedit(const std::vector<std::string>& args, std::ostream& out, std::ost
       return UsageError(err, "unknown option " + arg);
     } else {
       operands.push_back(arg);
+    }
+  }
+  if (importDesktop) {
+    if (mode != 0 || strict || !operands.empty())
+      return UsageError(err, "--import-desktop takes nothing else");
+    try {
+      const DesktopSnapshot desktop = ReadDesktopDatabases();
+      auto engine = AcquireEngine();
+      return ImportFromDesktop(*engine, desktop, out, err);
+    } catch (const StoreError& e) {
+      err << kName << e.what() << '\n';
+      return kExitFailed;
     }
   }
   if (mode == 0) return UsageError(err, "give /e to export or /s to import");
