@@ -53,4 +53,8 @@ std::string ProgIdBackupKey(std::string_view progId);
 // "."), not the all-files key "*", and not empty.
 bool IsFileTypeName(std::string_view name);
 
+// Applying associations to the desktop: a value of SettingsKey, "0" = off, anything else
+// or absent = on (so a new store applies without a seeded value).
+inline constexpr char DesktopApplyName[] = "ApplyToDesktop";
+
 }  // namespace kestrova::layout
