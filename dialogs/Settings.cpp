@@ -75,8 +75,15 @@ std::string TForm2::StoredSetting(const char* name) {
 }
 
 bool TForm2::DesktopApplyOn() {
-  // Absent (a new store) is on; only an explicit "0" turns it off.
-  return StoredSetting(layout::DesktopApplyName) != "0";
+  // Read only, as it is asked after every change; absent (a new store) is on, only an
+  // explicit "0" turns it off.
+  AssocStore store(AssocStore::Access::ReadOnly);
+  store.SetRoot(RootKey::CurrentUser);
+  if (!store.OpenPath(layout::SettingsKey, false) || !store.HasValue(layout::DesktopApplyName) ||
+      store.KindOfValue(layout::DesktopApplyName) != ValueKind::Text) {
+    return true;
+  }
+  return store.GetText(layout::DesktopApplyName) != "0";
 }
 
 void TForm2::FormActivate() {

@@ -346,6 +346,14 @@ ApplyOutcome DesktopApplier::Apply(const std::vector<DesktopPlan>& plans) {
     types.insert(Q(plan.mimeType));
     if (plan.ownEntry) entries.insert(Q(plan.appId));
   }
+  // A type whose extensions are all gone from the ledger is taken back too.
+  for (auto it = ledger.types.begin(); it != ledger.types.end(); ++it) {
+    bool used = false;
+    for (auto e = ledger.extensions.begin(); e != ledger.extensions.end() && !used; ++e) {
+      used = e.value().toObject()["type"].toString() == it.key();
+    }
+    if (!used) types.insert(it.key());
+  }
   types.erase(QString());
 
   Writer writer(m_namer, outcome);
@@ -360,7 +368,7 @@ ApplyOutcome DesktopApplier::Apply(const std::vector<DesktopPlan>& plans) {
   if (ReadWholeFile(m_folders.MimeAppsList(), text, reason)) {
     MimeAppsList list(text);
     EditMimeApps(list, ledger, types, plans);
-    writer.Put(m_folders.MimeAppsList(), list.Text().isEmpty() ? QByteArray("\n") : list.Text());
+    if (list.Text() != text) writer.Put(m_folders.MimeAppsList(), list.Text());
   } else {
     outcome.problems.push_back("\"" + m_folders.MimeAppsList() + "\" could not be read: " + reason +
                                ".");
