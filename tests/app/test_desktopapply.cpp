@@ -11,6 +11,7 @@
 #include <cstdlib>
 
 #include "app/Main.h"
+#include "dialogs/Settings.h"
 #include "platform/Clock.h"
 #include "platform/DesktopApply.h"
 #include "store/AssocLayout.h"
@@ -251,6 +252,23 @@ TEST_F(DesktopApplyTest, TheSettingOffWritesNothing) {
   EXPECT_FALSE(QFile::exists(user.folders.Applications()));
   EXPECT_FALSE(QFile::exists(user.folders.Ledger()));
   EXPECT_TRUE(QDir(user.backups).entryList({"mimeapps-*"}).isEmpty());
+}
+
+TEST_F(DesktopApplyTest, TheSettingIsOnForANewStoreAndTheDialogTurnsItOff) {
+  TForm2& settings = *Form().AttachedDialogs().settingsDialog;
+  settings.FormActivate();
+  EXPECT_TRUE(settings.DesktopApplyChkBox->isChecked());
+  EXPECT_EQ(ReadValue(layout::SettingsKey, layout::DesktopApplyName, RootKey::CurrentUser),
+            "(no value)");
+  settings.DesktopApplyChkBox->setChecked(false);
+  settings.Button1Click();
+  EXPECT_EQ(ReadValue(layout::SettingsKey, layout::DesktopApplyName, RootKey::CurrentUser), "0");
+  EXPECT_FALSE(TForm2::DesktopApplyOn());
+  settings.FormActivate();
+  EXPECT_FALSE(settings.DesktopApplyChkBox->isChecked());
+  settings.DesktopApplyChkBox->setChecked(true);
+  settings.Button1Click();
+  EXPECT_TRUE(TForm2::DesktopApplyOn());
 }
 
 TEST_F(DesktopApplyTest, RemoveDesktopChangesTakesEverythingBackAfterAsking) {
