@@ -11,7 +11,9 @@
 #include <cstdlib>
 
 #include "app/Main.h"
+#include "dialogs/NewWiz.h"
 #include "dialogs/Settings.h"
+#include "dialogs/chgass.h"
 #include "platform/Clock.h"
 #include "platform/DesktopApply.h"
 #include "store/AssocLayout.h"
@@ -252,6 +254,49 @@ TEST_F(DesktopApplyTest, TheSettingOffWritesNothing) {
   EXPECT_FALSE(QFile::exists(user.folders.Applications()));
   EXPECT_FALSE(QFile::exists(user.folders.Ledger()));
   EXPECT_TRUE(QDir(user.backups).entryList({"mimeapps-*"}).isEmpty());
+}
+
+TEST_F(DesktopApplyTest, ChangeAssociationAndTheWizardReachTheDesktopToo) {
+  KbqFileType();
+  WriteText("\\otherfile", "", "Other Report");
+  WriteText("\\otherfile\\Shell\\open\\command", "", "\"" + Recorder().toStdString() + "\" \"%1\"");
+  TForm1& f = Form();
+  f.Ext->setText("kbq");
+  TFrmChgAss& change = *f.AttachedDialogs().changeAssociationDialog;
+  change.ExtLB->setText("KBQ");
+  change.NewExtDesc->setEditText("otherfile");
+  change.OKBtnClick();
+  WaitForRebuild();
+  // The desktop's own type for *.kbq now opens with the file type chosen.
+  EXPECT_EQ(RunTool("xdg-mime", {"query", "default", "application/x-sysdoc"}),
+            "kestrova-otherfile.desktop");
+
+  TForm3& wizard = *f.AttachedDialogs().newExtensionWizard;
+  wizard.FileExt->setText("kbz");
+  wizard.ContentType->setEditText("application/x-kbz");
+  wizard.AssocFileTypes->setEditText("kbqfile");
+  wizard.Button3Click();
+  WaitForRebuild();
+  EXPECT_EQ(RunTool("xdg-mime", {"query", "default", "application/x-kbz"}),
+            "kestrova-kbqfile.desktop");
+  EXPECT_TRUE(ReadAll(Paths().folders.MimePackage()).contains("pattern=\"*.kbz\""));
+}
+
+TEST_F(DesktopApplyTest, ACommandTheDesktopCannotRunIsSkippedWithAStatusMessage) {
+  KbqFileType();
+  WriteText("\\kbqfile\\Shell\\open\\command", "", "\"C:\\Tools\\kbq.exe\" \"%1\"");
+  TForm1& f = Form();
+  f.Ext->setText("kbq");
+  f.ContentType->setEditText("application/x-kbq");
+  f.SaveExtBtn->click();
+  WaitForRebuild();
+  EXPECT_EQ(f.StatusText(),
+            "File Extension Properties Saved. The desktop was not given the command for .kbq: "
+            "the program \"C:\\Tools\\kbq.exe\" is a Windows path.");
+  // The type still reaches the desktop; the default stays what it was.
+  EXPECT_EQ(Ask("application/x-kbq").guessed, "application/x-kbq");
+  EXPECT_EQ(ReadAll(Paths().folders.MimeAppsList()), kUserList);
+  EXPECT_FALSE(QFile::exists(Paths().folders.Applications() + "/kestrova-kbqfile.desktop"));
 }
 
 TEST_F(DesktopApplyTest, TheSettingIsOnForANewStoreAndTheDialogTurnsItOff) {
