@@ -269,6 +269,9 @@ void TForm1::BuildMenus() {
   Settings2->setIcon(QIcon::fromTheme("preferences-system"));
   ImportFromDesktop1 = Item(ools1, "ImportFromDesktop1", "&Import from Desktop");
   ImportFromDesktop1->setToolTip("Refresh the file types from the desktop, keeping your changes");
+  RemoveDesktopChanges1 = Item(ools1, "RemoveDesktopChanges1", "Remove &Desktop Changes");
+  RemoveDesktopChanges1->setToolTip(
+      "Take back the file types, entries and defaults Kestrova gave the desktop");
 
   Help1 = menuBar()->addMenu("&Help");
   Help1->setObjectName("Help1");
@@ -345,6 +348,7 @@ void TForm1::Connect() {
   connect(SettingsBtn, &QPushButton::clicked, this, &TForm1::SettingsBtnClick);
   connect(Settings2, &QAction::triggered, this, &TForm1::SettingsBtnClick);
   connect(ImportFromDesktop1, &QAction::triggered, this, &TForm1::ImportFromDesktop1Click);
+  connect(RemoveDesktopChanges1, &QAction::triggered, this, &TForm1::RemoveDesktopChanges1Click);
   connect(Image1, &ClickableImage::clicked, this, &TForm1::Image1Click);
   connect(WebHelpB, &QAction::triggered, this, &TForm1::WebHelpBExecute);
   connect(ReferenceBtn, &QPushButton::clicked, WebHelpB, &QAction::trigger);
@@ -673,6 +677,7 @@ void TForm1::SaveActionBtnClick() {
   Command->setToolTip(Command->text());
   TheNotifier().AssocChanged();
   SetStatus("Action Properties Saved.");
+  AssociationsChanged({Ext->text()}, Q(State.CurrentProgID));
 }
 
 void TForm1::BrowseBtnClick() {
@@ -728,6 +733,7 @@ void TForm1::DeleteShell1Click() {
     store.RemovePath(layout::VerbKey(State.CurrentProgID, verb));
   }
   RefillActions(State.CurrentProgID);
+  AssociationsChanged({Ext->text()}, Q(State.CurrentProgID));
 }
 
 void TForm1::ChangetoDefaultAction1Click() {
@@ -742,6 +748,7 @@ void TForm1::ChangetoDefaultAction1Click() {
   State.CurrentDefaultVerb = verb;
   SetStatus("Default action successfully changed to " + Q(verb));
   ListBox1->viewport()->update();
+  AssociationsChanged({Ext->text()}, Q(State.CurrentProgID));
 }
 
 void TForm1::RefillActions(const std::string& progId) {
@@ -834,6 +841,7 @@ void TForm1::SaveExt() {
   }
   TheNotifier().AssocChanged();
   SetStatus("File Extension Properties Saved.");
+  AssociationsChanged({Ext->text()}, {});
 }
 
 void TForm1::SaveTypeBtnClick() {
@@ -860,6 +868,7 @@ void TForm1::SaveTypeBtnClick() {
   }
   TheNotifier().AssocChanged();
   SetStatus("File Type Properties Saved.");
+  AssociationsChanged({Ext->text()}, Q(State.CurrentProgID));
 }
 
 void TForm1::Delete1Click() {
@@ -874,6 +883,7 @@ void TForm1::Delete1Click() {
     store.RemovePath(layout::ExtKey(S(ext)));
     if (!store.HasPath(layout::ExtKey(S(ext)))) SetStatus("Deleted Extension Successfully");
   }
+  AssociationsChanged({ext}, {});
   Ext->clear();
   ClearFrm();
 }
@@ -892,6 +902,7 @@ void TForm1::Delete2Click() {
     store.RemovePath(layout::ProgIdKey(S(progId)));
     if (!store.HasPath(layout::ProgIdKey(S(progId)))) SetStatus("Deleted File Type Successfully");
   }
+  AssociationsChanged({Ext->text()}, progId);
   Ext->clear();
   ClearFrm();
 }

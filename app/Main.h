@@ -36,6 +36,7 @@ class TForm4;
 class TFrmDDE;
 class TFrmChgAss;
 class TFrmNewFileType;
+class TBackgroundTask;
 
 // An image that acts on a click, and on Enter or Space when it has the focus.
 class ClickableImage : public QLabel {
@@ -139,6 +140,12 @@ class TForm1 : public QMainWindow, public EditedAssociation {
   void ShowExtension(const QString& ext) override;
   void ReloadExtension() override;
   void OpenNewFileTypeDialog() override;
+  void AssociationsChanged(const QStringList& extensions, const QString& fileType) override;
+
+  // Changes reaching the desktop (MainTools.cpp): the Tools command that takes back all of
+  // them, and the databases' rebuilds, which run off the window's thread.
+  void RemoveDesktopChanges1Click();
+  int DesktopRebuildsRunning() const;
 
   // Controls, under the names the rest of the program uses.
   QGroupBox* ExtensionGroup;
@@ -183,6 +190,7 @@ class TForm1 : public QMainWindow, public EditedAssociation {
   QAction* RegEdit1;
   QAction* Settings2;
   QAction* ImportFromDesktop1;
+  QAction* RemoveDesktopChanges1;
   QMenu* Help1;
   QAction* Help2;
   QAction* HelpontheWeb1;
@@ -248,6 +256,11 @@ class TForm1 : public QMainWindow, public EditedAssociation {
   LoadedText m_loadedDescription;
   LoadedText m_loadedCaption;
   LoadedText m_loadedCommand;
+
+  void RebuildDesktop(bool mime, bool applications);
+  TBackgroundTask* m_desktopRebuild = nullptr;
+  bool m_rebuildMime = false;
+  bool m_rebuildApplications = false;
 
   Dialogs m_dialogs;
   QString m_argument;

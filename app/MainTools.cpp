@@ -6,9 +6,13 @@
 #include <QProcess>
 #include <QUrl>
 
+#include "app/Backups.h"
 #include "app/Main.h"
 #include "dialogs/Settings.h"
+#include "platform/BackgroundTask.h"
 #include "platform/Boxes.h"
+#include "platform/Clock.h"
+#include "platform/DesktopApply.h"
 #include "platform/DesktopDatabases.h"
 #include "platform/IconPicker.h"
 #include "platform/Notifier.h"
@@ -16,6 +20,7 @@
 #include "store/AssocLayout.h"
 #include "store/AssocStore.h"
 #include "store/DesktopImport.h"
+#include "store/DesktopPlan.h"
 
 namespace kestrova {
 namespace {
@@ -57,7 +62,99 @@ PickIconDialog& IconDlg(TForm1& form) {
   return *new PickIconDialog(&form);
 }
 
+// The desktop files' backups sit beside the .reg backups and are named the same way,
+// with the file's own suffix: "mimeapps-20261209-011500.list".
+DesktopApplier MakeDesktopApplier() {
+  return DesktopApplier(UserDesktopFolders(), [](const QString& name, const QString& suffix) {
+    QString file =
+        BackupFileName(BackupDir(QCoreApplication::applicationDirPath()), name, TheClock().Now());
+    file.chop(QStringLiteral(".reg").size());
+    return suffix.isEmpty() ? file : file + '.' + suffix;
+  });
+}
+
 }  // namespace
+
+void TForm1::AssociationsChanged(const QStringList& extensions, const QString& fileType) {
+  if (!TForm2::DesktopApplyOn()) return;
+  DesktopApplier applier = MakeDesktopApplier();
+  QStringList exts;
+  for (const QString& ext : extensions) {
+    if (!ext.isEmpty() && !exts.contains(ext)) exts.push_back(ext);
+  }
+  if (!fileType.isEmpty()) {
+    for (const std::string& ext : applier.ExtensionsOf(fileType.toStdString())) {
+      if (!exts.contains(QString::fromStdString(ext))) exts.push_back(QString::fromStdString(ext));
+    }
+  }
+  if (exts.isEmpty()) return;
+  const SystemView view = applier.View();
+  std::vector<DesktopPlan> plans;
+  {
+    AssocStore store(AssocStore::Access::ReadOnly);
+    for (const QString& ext : exts) {
+      plans.push_back(PlanExtension(ReadExtensionData(store, ext.toStdString()), view));
+    }
+  }
+  const ApplyOutcome outcome = applier.Apply(plans);
+  if (!outcome.skipped.isEmpty()) SetStatus(StatusText() + ' ' + outcome.skipped.join(' '));
+  if (!outcome.problems.isEmpty()) {
+    TheBoxes().Message(this, "Kestrova", outcome.problems.join("\n\n"), Boxes::Icon::Error);
+  }
+  RebuildDesktop(outcome.rebuildMime, outcome.rebuildApplications);
+}
+
+void TForm1::RemoveDesktopChanges1Click() {
+  DesktopApplier applier = MakeDesktopApplier();
+  if (!applier.HasChanges()) {
+    SetStatus("Kestrova has no changes on the desktop.");
+    return;
+  }
+  if (!TheBoxes().Confirm(this, "Confirm",
+                          "Remove the file types, entries and defaults Kestrova gave the "
+                          "desktop, and bring back the defaults that were there before?")) {
+    return;
+  }
+  const ApplyOutcome outcome = applier.RemoveAll();
+  if (!outcome.problems.isEmpty()) {
+    TheBoxes().Message(this, "Kestrova", outcome.problems.join("\n\n"), Boxes::Icon::Error);
+  } else {
+    SetStatus("Desktop changes removed.");
+  }
+  RebuildDesktop(outcome.rebuildMime, outcome.rebuildApplications);
+}
+
+int TForm1::DesktopRebuildsRunning() const {
+  return m_desktopRebuild ? m_desktopRebuild->Running() : 0;
+}
+
+void TForm1::RebuildDesktop(bool mime, bool applications) {
+  m_rebuildMime = m_rebuildMime || mime;
+  m_rebuildApplications = m_rebuildApplications || applications;
+  if (!m_rebuildMime && !m_rebuildApplications) return;
+  if (!m_desktopRebuild) {
+    m_desktopRebuild = new TBackgroundTask(this);
+    m_desktopRebuild->OnFinish = [this] {
+      // A change made while the tools ran is rebuilt now.
+      if (m_rebuildMime || m_rebuildApplications) {
+        QMetaObject::invokeMethod(
+            this, [this] { RebuildDesktop(false, false); }, Qt::QueuedConnection);
+      }
+    };
+  }
+  if (m_desktopRebuild->Running() > 0) return;
+  const bool runMime = std::exchange(m_rebuildMime, false);
+  const bool runApplications = std::exchange(m_rebuildApplications, false);
+  m_desktopRebuild->OnExecute = [this, runMime, runApplications](TBackgroundTask::Worker& worker) {
+    const QString failed = RebuildDesktopDatabases(UserDesktopFolders(), runMime, runApplications);
+    if (!failed.isEmpty()) {
+      worker.Queue([this, failed] {
+        SetStatus("The desktop's databases were not rebuilt: " + failed + ".");
+      });
+    }
+  };
+  m_desktopRebuild->Execute();
+}
 
 void TForm1::Image1Click() {
   if (!ShowsFileType("changing the icon")) return;
@@ -79,6 +176,7 @@ void TForm1::Image1Click() {
     throw;
   }
   TheNotifier().AssocChanged();
+  AssociationsChanged({Ext->text()}, ExtDesc->text());
 
   State.CurrentIconFile = dialog.FileName;
   State.CurrentIconIndex = dialog.IconIndex;

@@ -4,6 +4,7 @@
 // needs the window itself.
 
 #include <QString>
+#include <QStringList>
 #include <string>
 
 #include "store/EditFlagsCodec.h"
@@ -37,6 +38,12 @@ class EditedAssociation {
   virtual void ReloadExtension() = 0;
   // Opens the new file type dialog and returns once it is closed.
   virtual void OpenNewFileTypeDialog() = 0;
+  // The store's associations of these extensions (and of every extension Kestrova gave the
+  // desktop for this file type, when one is named) changed: the desktop follows them.
+  virtual void AssociationsChanged(const QStringList& extensions, const QString& fileType) {
+    (void)extensions;
+    (void)fileType;
+  }
 };
 
 }  // namespace kestrova

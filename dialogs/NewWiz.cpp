@@ -209,6 +209,11 @@ bool TForm3::SaveExtensions() {
     throw;
   }
   if (!refusal.isEmpty()) TheBoxes().Message(this, "Kestrova", refusal, Boxes::Icon::None);
+  if (wrote) {
+    QStringList written{FileExt->text()};
+    if (!LongFileExt->text().isEmpty()) written.push_back(LongFileExt->text());
+    m_edited->AssociationsChanged(written, {});
+  }
   ShowExtension(wrote);
   return refusal.isEmpty();
 }

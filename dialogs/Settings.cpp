@@ -10,37 +10,44 @@
 namespace kestrova {
 
 TForm2::TForm2(QWidget* parent) : QDialog(parent) {
-  SetUpFixedDialog(this, "TForm2", "Settings", 352, 187);
+  SetUpFixedDialog(this, "TForm2", "Settings", 352, 211);
   setWindowFlags(windowFlags() | Qt::WindowMinimizeButtonHint);
 
   ContextMenuChkBox = new QCheckBox("Enable Shell Context Menu", this);
   ContextMenuChkBox->setObjectName("ContextMenuChkBox");
   ContextMenuChkBox->setGeometry(16, 16, 321, 17);
 
+  DesktopApplyChkBox = new QCheckBox("Apply changes to the desktop", this);
+  DesktopApplyChkBox->setObjectName("DesktopApplyChkBox");
+  DesktopApplyChkBox->setGeometry(16, 40, 321, 17);
+  DesktopApplyChkBox->setToolTip(
+      "Give the desktop the file types, commands and defaults you change here");
+
   URL = new QLineEdit(this);
   URL->setObjectName("URL");
-  URL->setGeometry(16, 64, 321, 21);
+  URL->setGeometry(16, 88, 321, 21);
   auto* label = new QLabel("URL for online extension help:", this);
   label->setObjectName("URLLabel");
-  label->setGeometry(16, 48, 321, 14);
+  label->setGeometry(16, 72, 321, 14);
   label->setBuddy(URL);
   URL->setAccessibleName("URL for online extension help");
 
   OnlineHelpURL = new QLineEdit(this);
   OnlineHelpURL->setObjectName("OnlineHelpURL");
-  OnlineHelpURL->setGeometry(16, 112, 321, 21);
+  OnlineHelpURL->setGeometry(16, 136, 321, 21);
   auto* helpLabel = new QLabel("Address of the online help:", this);
   helpLabel->setObjectName("OnlineHelpURLLabel");
-  helpLabel->setGeometry(16, 96, 321, 14);
+  helpLabel->setGeometry(16, 120, 321, 14);
   helpLabel->setBuddy(OnlineHelpURL);
   OnlineHelpURL->setAccessibleName("Address of the online help");
 
   Button1 = new QPushButton("&OK", this);
   Button1->setObjectName("Button1");
-  Button1->setGeometry(138, 148, 75, 25);
+  Button1->setGeometry(138, 172, 75, 25);
   Button1->setDefault(true);
 
-  setTabOrder(ContextMenuChkBox, URL);
+  setTabOrder(ContextMenuChkBox, DesktopApplyChkBox);
+  setTabOrder(DesktopApplyChkBox, URL);
   setTabOrder(URL, OnlineHelpURL);
   setTabOrder(OnlineHelpURL, Button1);
   connect(Button1, &QPushButton::clicked, this, &TForm2::Button1Click);
@@ -67,12 +74,25 @@ std::string TForm2::StoredSetting(const char* name) {
   return store.OpenPath(layout::SettingsKey, false) ? store.GetText(name) : std::string();
 }
 
+bool TForm2::DesktopApplyOn() {
+  // Read only, as it is asked after every change; absent (a new store) is on, only an
+  // explicit "0" turns it off.
+  AssocStore store(AssocStore::Access::ReadOnly);
+  store.SetRoot(RootKey::CurrentUser);
+  if (!store.OpenPath(layout::SettingsKey, false) || !store.HasValue(layout::DesktopApplyName) ||
+      store.KindOfValue(layout::DesktopApplyName) != ValueKind::Text) {
+    return true;
+  }
+  return store.GetText(layout::DesktopApplyName) != "0";
+}
+
 void TForm2::FormActivate() {
   {
     AssocStore store(AssocStore::Access::ReadOnly);
     store.SetRoot(RootKey::ClassesRoot);
     ContextMenuChkBox->setChecked(store.HasPath(layout::ContextMenuCommandKey));
   }
+  DesktopApplyChkBox->setChecked(DesktopApplyOn());
   URL->setText(QString::fromStdString(StoredSetting(layout::HelpUrlName)));
   OnlineHelpURL->setText(QString::fromStdString(StoredSetting(layout::OnlineHelpUrlName)));
 }
@@ -95,6 +115,7 @@ void TForm2::Button1Click() {
     // Stored exactly as typed: blanks and an empty text included.
     store.PutText(layout::HelpUrlName, URL->text().toStdString());
     store.PutText(layout::OnlineHelpUrlName, OnlineHelpURL->text().toStdString());
+    store.PutText(layout::DesktopApplyName, DesktopApplyChkBox->isChecked() ? "1" : "0");
   }
   accept();
 }

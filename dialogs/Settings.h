@@ -1,5 +1,6 @@
 #pragma once
-// TForm2: the online reference address, the online help address and the context-menu entry.
+// TForm2: the online reference address, the online help address, the context-menu entry and
+// whether changes reach the desktop.
 
 #include <QCheckBox>
 #include <QDialog>
@@ -24,10 +25,14 @@ class TForm2 : public QDialog {
   // read as it is.
   static std::string StoredSetting(const char* name);
 
+  // Whether changes are applied to the user's desktop files (absent: on).
+  static bool DesktopApplyOn();
+
   // The command that the context-menu entry runs: this executable with the clicked file.
   static QString ContextMenuCommand();
 
   QCheckBox* ContextMenuChkBox;
+  QCheckBox* DesktopApplyChkBox;
   QLineEdit* URL;
   QLineEdit* OnlineHelpURL;
   QPushButton* Button1;

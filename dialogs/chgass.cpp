@@ -123,6 +123,7 @@ void TFrmChgAss::OKBtnClick() {
     store.PutText(layout::DefaultValueName, NewExtDesc->currentText().toStdString());
   }
   m_edited->SetStatus("File Association Changed.");
+  m_edited->AssociationsChanged({m_edited->Extension()}, {});
   accept();
 }
 

@@ -68,5 +68,8 @@ std::string DesktopProgId(std::string_view mimeType);
 std::string DesktopOpenWithVerb(std::string_view desktopId);
 // The full name handed to the registry editor's export before a refresh: all of the classes.
 inline constexpr char ClassesRootBackupKey[] = "HKEY_CLASSES_ROOT";
+// Applying associations to the desktop: a value of SettingsKey, "0" = off, anything else
+// or absent = on (so a new store applies without a seeded value).
+inline constexpr char DesktopApplyName[] = "ApplyToDesktop";
 
 }  // namespace kestrova::layout
