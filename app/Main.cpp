@@ -267,6 +267,7 @@ void TForm1::BuildMenus() {
   RegEdit1->setIcon(QIcon::fromTheme("applications-system"));
   Settings2 = Item(ools1, "Settings2", "&Settings");
   Settings2->setIcon(QIcon::fromTheme("preferences-system"));
+  CheckAssociations1 = Item(ools1, "CheckAssociations1", "&Check Associations");
 
   Help1 = menuBar()->addMenu("&Help");
   Help1->setObjectName("Help1");
@@ -342,6 +343,7 @@ void TForm1::Connect() {
   connect(EditFlags1, &QAction::triggered, this, &TForm1::EditFlagsBtnClick);
   connect(SettingsBtn, &QPushButton::clicked, this, &TForm1::SettingsBtnClick);
   connect(Settings2, &QAction::triggered, this, &TForm1::SettingsBtnClick);
+  connect(CheckAssociations1, &QAction::triggered, this, &TForm1::CheckAssociations1Click);
   connect(Image1, &ClickableImage::clicked, this, &TForm1::Image1Click);
   connect(WebHelpB, &QAction::triggered, this, &TForm1::WebHelpBExecute);
   connect(ReferenceBtn, &QPushButton::clicked, WebHelpB, &QAction::trigger);

@@ -119,6 +119,7 @@ class TForm1 : public QMainWindow, public EditedAssociation {
   void RegEditBExecute();
   void Help2Click();
   void HelpontheWeb1Click();
+  void CheckAssociations1Click();
 
   // The status bar's one simple text.
   void SetStatus(const QString& text) override;
@@ -180,6 +181,7 @@ class TForm1 : public QMainWindow, public EditedAssociation {
   QAction* ExtensionDetails1;
   QAction* RegEdit1;
   QAction* Settings2;
+  QAction* CheckAssociations1;
   QMenu* Help1;
   QAction* Help2;
   QAction* HelpontheWeb1;
