@@ -154,11 +154,12 @@ class Checker {
       }
     }
 
+    const std::unordered_set<int64_t> namedBeyondAscii = KeysNamedBeyondAscii(named);
     for (const ChildKey& child : all) {
       Tick(++done / total);
       if (!layout::IsFileTypeName(child.name)) continue;
-      CheckFileType(child, named.contains(Fold(child.name)) ||
-                               (!IsAscii(child.name) && NamedByEngine(child.name, named)));
+      CheckFileType(child,
+                    named.contains(Fold(child.name)) || namedBeyondAscii.contains(child.ref.id));
     }
 
     CheckContentTypes(rootIndex, extensions, extByName);
@@ -183,16 +184,15 @@ class Checker {
     m_progress(fraction);
   }
 
-  // A non-ASCII file type name folds beyond our ASCII folding; compare through the engine.
-  bool NamedByEngine(const std::string& name, const std::unordered_set<std::string>& named) {
+  // Names beyond ASCII fold beyond our folding: the keys they name, found by the engine.
+  std::unordered_set<int64_t> KeysNamedBeyondAscii(const std::unordered_set<std::string>& named) {
+    std::unordered_set<int64_t> ids;
     const KeyRef root = m_engine.Root(RootKey::ClassesRoot);
-    const auto key = m_engine.FindChild(root, name);
     for (const std::string& progId : named) {
       if (IsAscii(progId)) continue;
-      const auto other = m_engine.FindChild(root, progId);
-      if (key && other && key->id == other->id) return true;
+      if (const auto key = m_engine.FindChild(root, progId)) ids.insert(key->id);
     }
-    return false;
+    return ids;
   }
 
   void CheckFileType(const ChildKey& type, bool named) {

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>

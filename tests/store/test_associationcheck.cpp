@@ -184,6 +184,13 @@ TEST_F(AssociationCheckTest, ReportsADatabaseEntryThatNamesAnotherExtension) {
   EXPECT_EQ(Check().size(), kAll.size());
 }
 
+TEST_F(AssociationCheckTest, NamesMatchAsTheStoreMatchesThemBeyondAscii) {
+  Import(
+      "REGEDIT4\n\n[HKEY_CLASSES_ROOT\\.umlaut]\n@=\"\xC3\x84RGERFILE\"\n\n"
+      "[HKEY_CLASSES_ROOT\\\xC3\xA4rgerfile\\Shell\\open\\command]\n@=\"good %1\"\n");
+  EXPECT_EQ(Lines(), kAll);
+}
+
 TEST_F(AssociationCheckTest, ProgressRunsFromZeroToOne) {
   std::vector<double> seen;
   CheckAssociations(*m_engine, m_programs, m_files, [&seen](double f) { seen.push_back(f); });
