@@ -39,6 +39,18 @@ std::string Fold(std::string_view name) {
   }
   return folded;
 }
+// Equal as the store compares ASCII names; a name with other bytes never matches here.
+bool Same(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i];
+    char y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return true;
+}
 bool IsAscii(std::string_view name) {
   for (char c : name) {
     if (static_cast<unsigned char>(c) >= 0x80) return false;
@@ -75,12 +87,11 @@ class ChildIndex {
   std::unordered_map<std::string, KeyRef> m_byName;
 };
 
-std::optional<KeyRef> FindChild(RegistryEngine& engine, KeyRef parent, std::string_view name) {
-  std::vector<ChildKey> children;
-  engine.Children(parent, children);
-  const std::string folded = Fold(name);
+// A child among a key's few children, compared without copies.
+std::optional<KeyRef> FindIn(RegistryEngine& engine, KeyRef parent,
+                             const std::vector<ChildKey>& children, std::string_view name) {
   for (const ChildKey& child : children) {
-    if (Fold(child.name) == folded) return child.ref;
+    if (Same(child.name, name)) return child.ref;
   }
   if (IsAscii(name)) return std::nullopt;
   return engine.FindChild(parent, name);
@@ -133,7 +144,7 @@ class Checker {
       Extension ext{child.name.substr(1), {}, {}};
       m_engine.VisitValues(child.ref, [&ext](const RegValue& value) {
         if (value.name.empty()) ext.progId = TextOf(value);
-        if (Fold(value.name) == Fold(layout::ContentTypeName)) ext.contentType = TextOf(value);
+        if (Same(value.name, layout::ContentTypeName)) ext.contentType = TextOf(value);
       });
       extensions.push_back(std::move(ext));
     }
@@ -196,9 +207,9 @@ class Checker {
   }
 
   void CheckFileType(const ChildKey& type, bool named) {
-    const ChildIndex parts(m_engine, type.ref);
-    const auto shell = parts.Find(ShellName());
-    const auto icon = parts.Find(DefaultIconName());
+    m_engine.Children(type.ref, m_parts);
+    const auto shell = FindIn(m_engine, type.ref, m_parts, ShellName());
+    const auto icon = FindIn(m_engine, type.ref, m_parts, DefaultIconName());
     // Keys of the root that have neither actions nor an icon (CLSID, MIME, ...) are not
     // file types of ours.
     if (!shell && !icon) return;
@@ -214,9 +225,10 @@ class Checker {
 
   void CheckActions(const std::string& progId, KeyRef shell) {
     const std::string defaultAction = DefaultText(m_engine, shell);
-    const ChildIndex verbs(m_engine, shell);
-    for (const ChildKey& verb : verbs.All()) {
-      const auto command = FindChild(m_engine, verb.ref, CommandName());
+    std::vector<ChildKey> verbs;
+    m_engine.Children(shell, verbs);
+    for (const ChildKey& verb : verbs) {
+      const auto command = m_engine.FindChild(verb.ref, CommandName());
       if (!command) continue;
       const std::string line = DefaultText(m_engine, *command);
       if (line.empty()) continue;
@@ -243,7 +255,7 @@ class Checker {
       std::string name = defaultAction.substr(begin, end - begin);
       while (!name.empty() && name.front() == ' ') name.erase(0, 1);
       while (!name.empty() && name.back() == ' ') name.pop_back();
-      if (!name.empty() && verbs.Find(name)) return;
+      if (!name.empty() && FindIn(m_engine, shell, verbs, name)) return;
       begin = end + 1;
     }
     Finding f = Make(CheckKind::BadDefaultAction, progId,
@@ -293,7 +305,7 @@ class Checker {
         size_t end = path.find('\\', begin);
         if (end == std::string::npos) end = path.size();
         const std::string name = path.substr(begin, end - begin);
-        key = key ? FindChild(m_engine, *key, name) : rootIndex.Find(name);
+        key = key ? m_engine.FindChild(*key, name) : rootIndex.Find(name);
         if (!key) break;
         begin = end + 1;
       }
@@ -318,17 +330,16 @@ class Checker {
       auto [it, fresh] = extensionOf.try_emplace(Fold(ext.contentType));
       if (fresh) {
         m_engine.VisitValues(*entry, [&it](const RegValue& value) {
-          if (Fold(value.name) == Fold(layout::ContentTypeExtensionName))
-            it->second = TextOf(value);
+          if (Same(value.name, layout::ContentTypeExtensionName)) it->second = TextOf(value);
         });
       }
       const std::string& named = it->second;
       // No extension there, or this one: fine. Another extension that has this content
       // type too: fine, extensions share types. Anything else is stale.
-      if (named.empty() || Fold(named) == Fold("." + ext.name)) continue;
+      if (named.empty() || (named.front() == '.' && Same(named.substr(1), ext.name))) continue;
       if (named.front() == '.') {
         const auto other = extByName.find(Fold(named.substr(1)));
-        if (other != extByName.end() && Fold(other->second->contentType) == Fold(ext.contentType)) {
+        if (other != extByName.end() && Same(other->second->contentType, ext.contentType)) {
           continue;
         }
       }
@@ -354,6 +365,7 @@ class Checker {
   const std::function<void(double)>& m_progress;
   int m_lastStep = -1;
   std::map<CheckKind, std::vector<Finding>> m_found;
+  std::vector<ChildKey> m_parts;  // reused: a file type's children
   std::unordered_map<std::string, Resolved> m_resolved;
   std::unordered_map<std::string, int> m_icons;
 };
