@@ -97,12 +97,10 @@ std::optional<KeyRef> FindIn(RegistryEngine& engine, KeyRef parent,
   return engine.FindChild(parent, name);
 }
 
+// One indexed lookup: cheaper than visiting the key's values, which the store sorts.
 std::string DefaultText(RegistryEngine& engine, KeyRef key) {
-  std::string text;
-  engine.VisitValues(key, [&text](const RegValue& value) {
-    if (value.name.empty()) text = TextOf(value);
-  });
-  return text;
+  const auto value = engine.GetValue(key, layout::DefaultValueName);
+  return value ? TextOf(*value) : std::string();
 }
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
@@ -329,9 +327,8 @@ class Checker {
       }
       auto [it, fresh] = extensionOf.try_emplace(Fold(ext.contentType));
       if (fresh) {
-        m_engine.VisitValues(*entry, [&it](const RegValue& value) {
-          if (Same(value.name, layout::ContentTypeExtensionName)) it->second = TextOf(value);
-        });
+        const auto value = m_engine.GetValue(*entry, layout::ContentTypeExtensionName);
+        if (value) it->second = TextOf(*value);
       }
       const std::string& named = it->second;
       // No extension there, or this one: fine. Another extension that has this content
