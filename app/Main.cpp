@@ -272,6 +272,7 @@ void TForm1::BuildMenus() {
   RemoveDesktopChanges1 = Item(ools1, "RemoveDesktopChanges1", "Remove &Desktop Changes");
   RemoveDesktopChanges1->setToolTip(
       "Take back the file types, entries and defaults Kestrova gave the desktop");
+  CheckAssociations1 = Item(ools1, "CheckAssociations1", "&Check Associations");
 
   Help1 = menuBar()->addMenu("&Help");
   Help1->setObjectName("Help1");
@@ -349,6 +350,7 @@ void TForm1::Connect() {
   connect(Settings2, &QAction::triggered, this, &TForm1::SettingsBtnClick);
   connect(ImportFromDesktop1, &QAction::triggered, this, &TForm1::ImportFromDesktop1Click);
   connect(RemoveDesktopChanges1, &QAction::triggered, this, &TForm1::RemoveDesktopChanges1Click);
+  connect(CheckAssociations1, &QAction::triggered, this, &TForm1::CheckAssociations1Click);
   connect(Image1, &ClickableImage::clicked, this, &TForm1::Image1Click);
   connect(WebHelpB, &QAction::triggered, this, &TForm1::WebHelpBExecute);
   connect(ReferenceBtn, &QPushButton::clicked, WebHelpB, &QAction::trigger);

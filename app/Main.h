@@ -122,6 +122,7 @@ class TForm1 : public QMainWindow, public EditedAssociation {
   void HelpontheWeb1Click();
   // Refreshes the store from the desktop's databases after a backup of all the classes.
   void ImportFromDesktop1Click();
+  void CheckAssociations1Click();
 
   // The status bar's one simple text.
   void SetStatus(const QString& text) override;
@@ -191,6 +192,7 @@ class TForm1 : public QMainWindow, public EditedAssociation {
   QAction* Settings2;
   QAction* ImportFromDesktop1;
   QAction* RemoveDesktopChanges1;
+  QAction* CheckAssociations1;
   QMenu* Help1;
   QAction* Help2;
   QAction* HelpontheWeb1;

@@ -1,6 +1,7 @@
 // TForm1's icon, tools and help commands.
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QPixmap>
 #include <QProcess>
@@ -8,14 +9,18 @@
 
 #include "app/Backups.h"
 #include "app/Main.h"
+#include "dialogs/CheckAssociations.h"
 #include "dialogs/Settings.h"
 #include "platform/BackgroundTask.h"
 #include "platform/Boxes.h"
+#include "platform/CheckProbesDesktop.h"
 #include "platform/Clock.h"
 #include "platform/DesktopApply.h"
 #include "platform/DesktopDatabases.h"
 #include "platform/IconPicker.h"
+#include "platform/IconSourceFactory.h"
 #include "platform/Notifier.h"
+#include "regfile/RegKeyBackup.h"
 #include "shell/ProcessLauncher.h"
 #include "store/AssocLayout.h"
 #include "store/AssocStore.h"
@@ -262,6 +267,38 @@ void TForm1::ImportFromDesktop1Click() {
   if (!report.skipped.empty())
     status += QString("; %1 applications left out").arg(report.skipped.size());
   SetStatus(status + ".");
-}
+  void TForm1::CheckAssociations1Click() {
+    CheckAssociationsDialog::Services services;
+    services.programs = [] { return std::make_unique<DesktopProgramResolver>(); };
+    services.files = [icons = AcquireIconSource()] {
+      return std::make_unique<DesktopCheckFiles>(icons);
+    };
+    // The program's backups, named and placed as every other change's, written by the same
+    // exporter the registry editor uses.
+    services.backup = [](RegistryEngine& engine) {
+      return std::make_unique<RegKeyBackup>(engine, [](const std::string& name) {
+        const QString dir = BackupDir(QCoreApplication::applicationDirPath());
+        return QFile::encodeName(
+                   BackupFileName(dir, QString::fromStdString(name), TheClock().Now()))
+            .toStdString();
+      });
+    };
+    services.mended = [this](const std::vector<Finding>& mended) {
+      TheNotifier().AssocChanged();
+      bool shown = false;
+      for (const Finding& f : mended) {
+        const auto same = [](const std::string& a, const QString& b) {
+          return !a.empty() && QString::fromStdString(a).compare(b, Qt::CaseInsensitive) == 0;
+        };
+        shown = shown || same(f.extension, Ext->text()) || same(f.progId, ExtDesc->text());
+      }
+      if (!shown) return;
+      Lookup.SetExtension("");
+      ReloadExtension();
+    };
+    CheckAssociationsDialog dialog(this, std::move(services));
+    dialog.CheckAgain();
+    dialog.exec();
+  }
 
 }  // namespace kestrova

@@ -244,6 +244,32 @@ QString DesktopOpener::RegeditPath() const {
   return dir + QStringLiteral("/kestrova-regedit");
 }
 
+DesktopOpener::Target DesktopOpener::Find(const QString& command, std::string* path) const {
+  if (command.isEmpty() || command.contains(QChar(0))) return Target::Missing;
+  if (IsWebAddress(command)) return Target::WebAddress;
+  if (command.compare(QStringLiteral("Regedit.exe"), Qt::CaseInsensitive) == 0) {
+    *path = Bytes(RegeditPath());
+    return access(path->c_str(), F_OK) == 0 ? Target::Program : Target::Missing;
+  }
+  if (!command.contains(QLatin1Char('/'))) {
+    const int error = SearchPath(Bytes(command), path);
+    if (error == 0) return Target::Program;
+    return error == EACCES ? Target::NotExecutable : Target::Missing;
+  }
+  *path = Bytes(command);
+  if (path->front() != '/') {
+    std::error_code error;
+    const auto cwd = std::filesystem::current_path(error);
+    if (error) return Target::Missing;
+    while (path->starts_with("./")) path->erase(0, 2);
+    *path = cwd.string() + "/" + *path;
+  }
+  struct stat st;
+  if (stat(path->c_str(), &st) != 0) return Target::Missing;
+  if (S_ISREG(st.st_mode) && access(path->c_str(), X_OK) == 0) return Target::Program;
+  return Target::Document;
+}
+
 OpenResult DesktopOpener::Open(QWidget* owner, const QString& command, const QString& parameters,
                                const QString& directory) {
   const auto fail = [owner](int code, const QString& text) {

@@ -2,6 +2,7 @@
 // The desktop's opener: programs started directly, documents and web addresses through xdg-open.
 
 #include <QString>
+#include <string>
 
 #include "platform/Opener.h"
 
@@ -31,6 +32,13 @@ class DesktopOpener final : public Opener {
 
   // The kestrova-regedit that "Regedit.exe" names.
   QString RegeditPath() const;
+
+  // What Open does with `command`, found the same way and started never: run a program
+  // (`path` gets it), hand a web address or an existing file that cannot be run to the
+  // document opener, or fail for a name that is nowhere (or only a file that cannot be
+  // run, on PATH).
+  enum class Target { Program, WebAddress, Document, Missing, NotExecutable };
+  Target Find(const QString& command, std::string* path) const;
 
  private:
   Options m_options;

@@ -73,3 +73,14 @@ inline constexpr char ClassesRootBackupKey[] = "HKEY_CLASSES_ROOT";
 inline constexpr char DesktopApplyName[] = "ApplyToDesktop";
 
 }  // namespace kestrova::layout
+
+// ---- The association check ----
+namespace kestrova::layout {
+
+// The value of a MIME database entry naming its extension (with the dot).
+inline constexpr char ContentTypeExtensionName[] = "Extension";
+// A content type's key in the MIME database, and its full name for a backup.
+std::string ContentTypeKey(std::string_view contentType);
+std::string ContentTypeBackupKey(std::string_view contentType);
+
+}  // namespace kestrova::layout

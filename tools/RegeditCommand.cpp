@@ -17,10 +17,13 @@ constexpr const char* kUsage =
     "       kestrova-regedit /s [--strict] FILE import FILE without asking\n"
     "       kestrova-regedit --import-desktop     refresh the file types from the desktop's\n"
     "                                             databases, keeping what was edited\n"
+    "       kestrova-regedit --check               list broken associations\n"
+    "       kestrova-regedit --check --fix KIND    mend one kind of them (or all), with backups\n"
     "       kestrova-regedit --help | --version\n"
     "KEY starts with HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS,\n"
     "HKEY_CURRENT_CONFIG, HKCR or HKCU. Exit status: 0 done, 1 imported with skipped lines,\n"
-    "2 failed (nothing changed).\n";
+    "2 failed (nothing changed). --check exits 1 when it finds a fault, --fix 2 when a mend\n"
+    "fails.\n";
 
 // Registry editors take a switch only when it is two characters long, so that a file name
 // such as /home/u/x.reg is never read as one.

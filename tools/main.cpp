@@ -1,5 +1,7 @@
 // kestrova-regedit: the store's own registry editor.
 
+#include <algorithm>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -8,6 +10,34 @@
 #include "tools/RegeditCommand.h"
 #if KESTROVA_REGEDIT_WINDOW
 #include "tools/RegeditWindow.h"
+#endif
+#if KESTROVA_REGEDIT_CHECK
+#include "platform/CheckProbesDesktop.h"
+#include "platform/IconSourceFactory.h"
+#include "regfile/RegKeyBackup.h"
+#include "tools/CheckCommand.h"
+#endif
+
+#if KESTROVA_REGEDIT_CHECK
+namespace {
+
+// The check with the desktop's program lookup and icons; backups beside this program.
+int RunCheckHere(const std::vector<std::string>& args) {
+  auto engine = kestrova::AcquireEngine();
+  kestrova::DesktopProgramResolver programs;
+  kestrova::DesktopCheckFiles files(kestrova::AcquireIconSource());
+  std::error_code error;
+  const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
+  const std::string dir = error ? std::string() : exe.parent_path().string();
+  const std::string backups = kestrova::CheckBackupDir(dir);
+  kestrova::RegKeyBackup backup(
+      *engine,
+      [&backups](const std::string& name) { return kestrova::CheckBackupFile(backups, name); },
+      &std::cout);
+  return kestrova::RunCheck(args, *engine, programs, files, backup, std::cout, std::cerr);
+}
+
+}  // namespace
 #endif
 
 int main(int argc, char** argv) {
@@ -18,8 +48,11 @@ int main(int argc, char** argv) {
 #endif
   try {
     kestrova::UseSqliteStore(kestrova::DefaultStorePath());
+#if KESTROVA_REGEDIT_CHECK
+    if (std::find(args.begin(), args.end(), "--check") != args.end()) return RunCheckHere(args);
+#endif
     return kestrova::RunRegedit(args, std::cout, std::cerr);
-  } catch (const kestrova::StoreOpenError& e) {
+  } catch (const kestrova::StoreError& e) {
     std::cerr << "kestrova-regedit: " << e.what() << '\n';
     return 2;
   }

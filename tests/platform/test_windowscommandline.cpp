@@ -109,3 +109,41 @@ TEST(WindowsCommandLine, QuotedArgumentsComeBackUnchanged) {
 
 }  // namespace
 }  // namespace kestrova
+
+namespace kestrova {
+namespace {
+
+TEST(WindowsCommandLine, TheProgramNameEndsAtItsQuoteOrItsFirstBlank) {
+  using Pair = std::pair<std::string, std::string>;
+  const auto split = [](std::string_view line) {
+    const ProgramAndArguments p = SplitProgramName(line);
+    return Pair(p.program, p.arguments);
+  };
+  EXPECT_EQ(split(R"("C:\Program Files\app.exe" /p "%1")"),
+            Pair(R"(C:\Program Files\app.exe)", R"(/p "%1")"));
+  EXPECT_EQ(split("  /usr/bin/app\t--x"), Pair("/usr/bin/app", "--x"));
+  // No backslash rules in the program name: a backslash before the quote ends nothing.
+  EXPECT_EQ(split(R"("C:\dir\" x)"), Pair(R"(C:\dir\)", "x"));
+  EXPECT_EQ(split(R"("unclosed name)"), Pair("unclosed name", ""));
+  EXPECT_EQ(split(""), Pair("", ""));
+  EXPECT_EQ(split(std::string_view("app\0 x", 6)), Pair("app", ""));
+}
+
+TEST(WindowsCommandLine, PercentVariablesExpandWhenKnownAndStayWhenNot) {
+  const auto lookup = [](const std::string& name) -> std::optional<std::string> {
+    if (name == "SystemRoot") return "/win";
+    if (name == "EMPTY") return "";
+    return std::nullopt;
+  };
+  EXPECT_EQ(ExpandPercentVariables(R"(%SystemRoot%\notepad.exe)", lookup), R"(/win\notepad.exe)");
+  EXPECT_EQ(ExpandPercentVariables("a%EMPTY%b", lookup), "ab");
+  EXPECT_EQ(ExpandPercentVariables("%Unknown%\\x %SystemRoot%", lookup), "%Unknown%\\x /win");
+  EXPECT_EQ(ExpandPercentVariables("100%% %1 50%", lookup), "100%% %1 50%");
+  // The unknown "%1 %" is kept whole, and the search goes on after it, as the shell does.
+  EXPECT_EQ(ExpandPercentVariables("%1 %SystemRoot%", lookup), "%1 %SystemRoot%");
+  EXPECT_EQ(ExpandPercentVariables("%1%SystemRoot%", lookup), "%1%SystemRoot%");
+  EXPECT_EQ(ExpandPercentVariables("%SystemRoot%%SystemRoot%", lookup), "/win/win");
+}
+
+}  // namespace
+}  // namespace kestrova

@@ -1,0 +1,209 @@
+#include "dialogs/CheckAssociations.h"
+
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <set>
+
+#include "platform/Boxes.h"
+
+namespace kestrova {
+namespace {
+
+const QString kCaption = QStringLiteral("Check Associations");
+// Where a finding's item keeps its place in m_findings.
+constexpr int kIndexRole = Qt::UserRole + 1;
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+}  // namespace
+
+CheckAssociationsDialog::CheckAssociationsDialog(QWidget* parent, Services services)
+    : QDialog(parent), m_services(std::move(services)) {
+  setObjectName("CheckAssociations");
+  setWindowTitle(kCaption);
+  resize(760, 460);
+
+  m_tree = new QTreeWidget(this);
+  m_tree->setObjectName("Findings");
+  m_tree->setColumnCount(3);
+  m_tree->setHeaderLabels({"Extension or file type", "What is wrong", "Mend"});
+  m_tree->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  m_tree->header()->resizeSection(0, 220);
+  m_tree->header()->resizeSection(1, 340);
+
+  m_status = new QLabel(this);
+  m_status->setObjectName("Status");
+  m_progress = new QProgressBar(this);
+  m_progress->setObjectName("Progress");
+  m_progress->setRange(0, 100);
+
+  m_mend = new QPushButton("&Mend Selected", this);
+  m_mend->setObjectName("MendSelected");
+  m_check = new QPushButton("Check &Again", this);
+  m_check->setObjectName("CheckAgain");
+  auto* close = new QPushButton("Close", this);
+  close->setObjectName("Close");
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(m_status, 1);
+  buttons->addWidget(m_mend);
+  buttons->addWidget(m_check);
+  buttons->addWidget(close);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(m_tree, 1);
+  layout->addWidget(m_progress);
+  layout->addLayout(buttons);
+
+  connect(m_mend, &QPushButton::clicked, this, &CheckAssociationsDialog::MendSelected);
+  connect(m_check, &QPushButton::clicked, this, [this] { CheckAgain(); });
+  connect(close, &QPushButton::clicked, this, &QDialog::reject);
+  connect(m_tree, &QTreeWidget::itemSelectionChanged, this,
+          &CheckAssociationsDialog::UpdateButtons);
+
+  m_task = new TBackgroundTask(this);
+  m_task->OnFinish = [this] {
+    m_findings = std::move(*m_result);
+    m_progress->setValue(100);
+    Fill();
+    if (!m_error->empty()) {
+      m_status->setText("The check failed: " + Q(*m_error));
+    }
+    UpdateButtons();
+  };
+  UpdateButtons();
+}
+
+CheckAssociationsDialog::~CheckAssociationsDialog() { m_task->Stop(); }
+
+bool CheckAssociationsDialog::CheckAgain() {
+  if (Checking()) return false;
+  auto result = std::make_shared<std::vector<Finding>>();
+  auto error = std::make_shared<std::string>();
+  m_result = result;
+  m_error = error;
+  auto programs = m_services.programs;
+  auto files = m_services.files;
+  QPointer<QProgressBar> progress = m_progress;
+  m_task->OnExecute = [result, error, programs, files, progress](TBackgroundTask::Worker& worker) {
+    try {
+      // The engine of this thread: a connection of its own, so the window's reads go on.
+      auto engine = AcquireEngine();
+      auto resolver = programs();
+      auto probes = files();
+      *result = CheckAssociations(*engine, *resolver, *probes, [&worker, progress](double f) {
+        worker.Queue([progress, f] {
+          if (progress) progress->setValue(static_cast<int>(f * 100));
+        });
+      });
+    } catch (const std::exception& e) {
+      *error = e.what();
+    }
+  };
+  m_progress->setValue(0);
+  m_status->setText("Checking...");
+  const bool started = m_task->Execute();
+  UpdateButtons();
+  return started;
+}
+
+void CheckAssociationsDialog::Fill() {
+  m_tree->clear();
+  int faults = 0;
+  for (CheckKind kind : kAllCheckKinds) {
+    QTreeWidgetItem* group = nullptr;
+    int count = 0;
+    for (size_t i = 0; i < m_findings.size(); ++i) {
+      const Finding& f = m_findings[i];
+      if (f.kind != kind) continue;
+      if (!group) {
+        group = new QTreeWidgetItem(m_tree);
+        group->setFirstColumnSpanned(true);
+      }
+      auto* item = new QTreeWidgetItem(group, {Q(f.subject), Q(f.problem), Q(f.mend)});
+      item->setData(0, kIndexRole, static_cast<int>(i));
+      if (!IsFault(kind)) item->setFlags(item->flags() & ~Qt::ItemIsSelectable);
+      ++count;
+    }
+    if (!group) continue;
+    group->setText(0, QString("%1 (%2)").arg(CheckKindCaption(kind)).arg(count));
+    group->setData(0, kIndexRole, -1);
+    if (!IsFault(kind)) group->setFlags(group->flags() & ~Qt::ItemIsSelectable);
+    group->setExpanded(true);
+    if (IsFault(kind)) faults += count;
+  }
+  m_status->setText(faults == 0 ? QString("No problems found.")
+                                : QString("%1 problem(s) found.").arg(faults));
+}
+
+std::vector<const Finding*> CheckAssociationsDialog::Selected() const {
+  std::set<int> picked;
+  for (QTreeWidgetItem* item : m_tree->selectedItems()) {
+    const int index = item->data(0, kIndexRole).toInt();
+    if (index >= 0) {
+      picked.insert(index);
+      continue;
+    }
+    for (int i = 0; i < item->childCount(); ++i) {
+      picked.insert(item->child(i)->data(0, kIndexRole).toInt());
+    }
+  }
+  std::vector<const Finding*> findings;
+  for (int index : picked) {
+    const Finding& f = m_findings[static_cast<size_t>(index)];
+    if (IsFault(f.kind)) findings.push_back(&f);
+  }
+  return findings;
+}
+
+void CheckAssociationsDialog::UpdateButtons() {
+  const bool busy = Checking();
+  m_check->setEnabled(!busy);
+  m_mend->setEnabled(!busy && !Selected().empty());
+}
+
+void CheckAssociationsDialog::MendSelected() {
+  if (Checking()) return;
+  const auto picked = Selected();
+  if (picked.empty()) return;
+  QString list;
+  for (const Finding* f : picked) list += "\n" + Q(f->subject) + ": " + Q(f->mend);
+  if (!TheBoxes().Confirm(this, kCaption,
+                          QString("Mend %1 problem(s)? Each key is backed up first; importing "
+                                  "the backups undoes the mends.\n")
+                                  .arg(picked.size()) +
+                              list)) {
+    return;
+  }
+  std::vector<Finding> mended;
+  QStringList failures;
+  try {
+    auto engine = AcquireEngine();
+    auto backup = m_services.backup(*engine);
+    AssociationMender mender(*engine, *backup);
+    for (const Finding* f : picked) {
+      std::string done;
+      if (mender.Mend(*f, &done)) {
+        mended.push_back(*f);
+      } else {
+        failures << Q(done);
+      }
+    }
+  } catch (const std::exception& e) {
+    failures << Q(e.what());
+  }
+  if (!mended.empty() && m_services.mended) m_services.mended(mended);
+  if (!failures.isEmpty()) {
+    TheBoxes().Message(this, kCaption, "Some problems were not mended:\n" + failures.join('\n'),
+                       Boxes::Icon::Error);
+  }
+  CheckAgain();
+}
+
+}  // namespace kestrova

@@ -1,0 +1,542 @@
+#include "store/AssociationCheck.h"
+
+#include <map>
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "store/AssocLayout.h"
+#include "store/IconLookup.h"
+
+namespace kestrova {
+namespace {
+
+// The last name of a layout path below a file type's or an action's key, so that the
+// names live in the layout only.
+std::string Below(const std::string& path, const std::string& parent) {
+  return path.substr(parent.size() + 1);
+}
+const std::string& ShellName() {
+  static const std::string name = Below(layout::ShellKey("x"), layout::ProgIdKey("x"));
+  return name;
+}
+const std::string& DefaultIconName() {
+  static const std::string name = Below(layout::DefaultIconKey("x"), layout::ProgIdKey("x"));
+  return name;
+}
+const std::string& CommandName() {
+  static const std::string name =
+      Below(layout::VerbCommandKey("x", "v"), layout::VerbKey("x", "v"));
+  return name;
+}
+
+// Names compare as the store compares them. ASCII letters fold here; a name with other
+// bytes is asked of the engine, which folds the way the registry does.
+std::string Fold(std::string_view name) {
+  std::string folded(name);
+  for (char& c : folded) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return folded;
+}
+// Equal as the store compares ASCII names; a name with other bytes never matches here.
+bool Same(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i];
+    char y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return true;
+}
+bool IsAscii(std::string_view name) {
+  for (char c : name) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+// A text value as the program reads it: up to its first NUL; other types read as none.
+std::string TextOf(const RegValue& value) {
+  if (value.type != RegType::Sz && value.type != RegType::ExpandSz) return {};
+  const auto nul = value.data.find('\0');
+  return nul == std::string::npos ? value.data : value.data.substr(0, nul);
+}
+
+// The children of a key, found by folded name.
+class ChildIndex {
+ public:
+  ChildIndex(RegistryEngine& engine, KeyRef parent) : m_engine(engine), m_parent(parent) {
+    engine.Children(parent, m_children);
+    m_byName.reserve(m_children.size());
+    for (const ChildKey& child : m_children) m_byName.emplace(Fold(child.name), child.ref);
+  }
+  std::optional<KeyRef> Find(std::string_view name) const {
+    if (auto it = m_byName.find(Fold(name)); it != m_byName.end()) return it->second;
+    if (IsAscii(name)) return std::nullopt;
+    return m_engine.FindChild(m_parent, name);
+  }
+  const std::vector<ChildKey>& All() const { return m_children; }
+
+ private:
+  RegistryEngine& m_engine;
+  KeyRef m_parent;
+  std::vector<ChildKey> m_children;
+  std::unordered_map<std::string, KeyRef> m_byName;
+};
+
+// A child among a key's few children, compared without copies.
+std::optional<KeyRef> FindIn(RegistryEngine& engine, KeyRef parent,
+                             const std::vector<ChildKey>& children, std::string_view name) {
+  for (const ChildKey& child : children) {
+    if (Same(child.name, name)) return child.ref;
+  }
+  if (IsAscii(name)) return std::nullopt;
+  return engine.FindChild(parent, name);
+}
+
+// One indexed lookup: cheaper than visiting the key's values, which the store sorts.
+std::string DefaultText(RegistryEngine& engine, KeyRef key) {
+  const auto value = engine.GetValue(key, layout::DefaultValueName);
+  return value ? TextOf(*value) : std::string();
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+Finding Make(CheckKind kind, std::string subject, std::string problem, std::string mend) {
+  Finding f;
+  f.kind = kind;
+  f.subject = std::move(subject);
+  f.problem = std::move(problem);
+  f.mend = std::move(mend);
+  return f;
+}
+
+struct Extension {
+  std::string name;  // without the dot
+  std::string progId;
+  std::string contentType;
+};
+
+class Checker {
+ public:
+  Checker(RegistryEngine& engine, ProgramResolver& programs, CheckFiles& files,
+          const std::function<void(double)>& progress)
+      : m_engine(engine), m_programs(programs), m_files(files), m_progress(progress) {}
+
+  std::vector<Finding> Run() {
+    EngineTransaction read(m_engine, false);
+    const KeyRef root = m_engine.Root(RootKey::ClassesRoot);
+    const ChildIndex rootIndex(m_engine, root);
+    const auto& all = rootIndex.All();
+    const double total = static_cast<double>(all.size()) * 2 + 1;
+    double done = 0;
+
+    std::vector<Extension> extensions;
+    std::unordered_map<std::string, const Extension*> extByName;
+    for (const ChildKey& child : all) {
+      Tick(++done / total);
+      if (child.name.empty() || child.name.front() != '.') continue;
+      Extension ext{child.name.substr(1), {}, {}};
+      m_engine.VisitValues(child.ref, [&ext](const RegValue& value) {
+        if (value.name.empty()) ext.progId = TextOf(value);
+        if (Same(value.name, layout::ContentTypeName)) ext.contentType = TextOf(value);
+      });
+      extensions.push_back(std::move(ext));
+    }
+    std::unordered_set<std::string> named;
+    for (const Extension& ext : extensions) {
+      extByName.emplace(Fold(ext.name), &ext);
+      if (ext.progId.empty()) continue;
+      named.insert(Fold(ext.progId));
+      // A file type named by a path reaches deeper keys; the program looks it up as it
+      // stands, and so do we only for plain names.
+      if (ext.progId.find('\\') != std::string::npos) continue;
+      if (!layout::IsFileTypeName(ext.progId) || !rootIndex.Find(ext.progId)) {
+        Finding f = Make(CheckKind::DanglingExtension, "." + ext.name,
+                         "names the file type " + Quoted(ext.progId) + ", which does not exist",
+                         "remove the extension");
+        f.extension = ext.name;
+        Add(std::move(f));
+      }
+    }
+
+    const std::unordered_set<int64_t> namedBeyondAscii = KeysNamedBeyondAscii(named);
+    for (const ChildKey& child : all) {
+      Tick(++done / total);
+      if (!layout::IsFileTypeName(child.name)) continue;
+      CheckFileType(child,
+                    named.contains(Fold(child.name)) || namedBeyondAscii.contains(child.ref.id));
+    }
+
+    CheckContentTypes(rootIndex, extensions, extByName);
+    Tick(1);
+    read.Commit();
+
+    std::vector<Finding> findings;
+    for (CheckKind kind : kAllCheckKinds) {
+      for (Finding& f : m_found[kind]) findings.push_back(std::move(f));
+    }
+    return findings;
+  }
+
+ private:
+  void Add(Finding finding) { m_found[finding.kind].push_back(std::move(finding)); }
+
+  void Tick(double fraction) {
+    if (!m_progress) return;
+    const int step = static_cast<int>(fraction * 100);
+    if (step == m_lastStep && fraction < 1) return;
+    m_lastStep = step;
+    m_progress(fraction);
+  }
+
+  // Names beyond ASCII fold beyond our folding: the keys they name, found by the engine.
+  std::unordered_set<int64_t> KeysNamedBeyondAscii(const std::unordered_set<std::string>& named) {
+    std::unordered_set<int64_t> ids;
+    const KeyRef root = m_engine.Root(RootKey::ClassesRoot);
+    for (const std::string& progId : named) {
+      if (IsAscii(progId)) continue;
+      if (const auto key = m_engine.FindChild(root, progId)) ids.insert(key->id);
+    }
+    return ids;
+  }
+
+  void CheckFileType(const ChildKey& type, bool named) {
+    m_engine.Children(type.ref, m_parts);
+    const auto shell = FindIn(m_engine, type.ref, m_parts, ShellName());
+    const auto icon = FindIn(m_engine, type.ref, m_parts, DefaultIconName());
+    // Keys of the root that have neither actions nor an icon (CLSID, MIME, ...) are not
+    // file types of ours.
+    if (!shell && !icon) return;
+    if (!named) {
+      Finding f =
+          Make(CheckKind::UnusedFileType, type.name, "no extension names this file type", "");
+      f.progId = type.name;
+      Add(std::move(f));
+    }
+    if (shell) CheckActions(type.name, *shell);
+    if (icon) CheckIcon(type.name, *icon);
+  }
+
+  void CheckActions(const std::string& progId, KeyRef shell) {
+    const std::string defaultAction = DefaultText(m_engine, shell);
+    std::vector<ChildKey> verbs;
+    m_engine.Children(shell, verbs);
+    for (const ChildKey& verb : verbs) {
+      const auto command = m_engine.FindChild(verb.ref, CommandName());
+      if (!command) continue;
+      const std::string line = DefaultText(m_engine, *command);
+      if (line.empty()) continue;
+      auto [it, fresh] = m_resolved.try_emplace(line);
+      if (fresh) it->second.state = m_programs.Resolve(line, &it->second.program);
+      const Resolved& resolved = it->second;
+      if (resolved.state != ProgramState::Missing && resolved.state != ProgramState::NotExecutable)
+        continue;
+      const std::string why = resolved.state == ProgramState::Missing
+                                  ? "the program " + Quoted(resolved.program) + " does not exist"
+                                  : "the program " + Quoted(resolved.program) + " cannot be run";
+      Finding f = Make(CheckKind::MissingProgram, layout::VerbKey(progId, verb.name).substr(1), why,
+                       "remove the action");
+      f.progId = progId;
+      f.verb = verb.name;
+      Add(std::move(f));
+    }
+    if (defaultAction.empty()) return;
+    // The shell takes a list of actions, separated by commas, and starts the first present.
+    size_t begin = 0;
+    while (begin <= defaultAction.size()) {
+      size_t end = defaultAction.find(',', begin);
+      if (end == std::string::npos) end = defaultAction.size();
+      std::string name = defaultAction.substr(begin, end - begin);
+      while (!name.empty() && name.front() == ' ') name.erase(0, 1);
+      while (!name.empty() && name.back() == ' ') name.pop_back();
+      if (!name.empty() && FindIn(m_engine, shell, verbs, name)) return;
+      begin = end + 1;
+    }
+    Finding f = Make(CheckKind::BadDefaultAction, progId,
+                     "the default action " + Quoted(defaultAction) + " is not one of its actions",
+                     "reset the default action");
+    f.progId = progId;
+    Add(std::move(f));
+  }
+
+  void CheckIcon(const std::string& progId, KeyRef icon) {
+    const std::string text = DefaultText(m_engine, icon);
+    if (text.empty()) return;
+    const IconLocation location = ParseDefaultIcon(text);
+    // "%1": each file is its own icon, which only the file itself can tell.
+    if (location.file.empty() || location.file.starts_with("%1")) return;
+    // A bare name is an icon of the desktop's theme, which only a running desktop knows.
+    if (location.file.find_first_of("/\\") == std::string::npos) return;
+    auto [it, fresh] = m_icons.try_emplace(location.file, -1);
+    if (fresh && m_files.Exists(location.file)) it->second = m_files.IconCount(location.file);
+    const int count = it->second;
+    std::string why;
+    if (count < 0) {
+      why = "the icon file " + Quoted(location.file) + " does not exist";
+    } else if (count == 0) {
+      why = "the icon file " + Quoted(location.file) + " holds no icons";
+    } else if (location.index >= count) {
+      why = "the icon file " + Quoted(location.file) + " holds " + std::to_string(count) +
+            (count == 1 ? " icon" : " icons") + ", not one at index " +
+            std::to_string(location.index);
+    }
+    // A negative index names a resource of a program, which the count does not cover.
+    if (why.empty()) return;
+    Finding f = Make(CheckKind::BrokenIcon, progId, why, "use the stock icon");
+    f.progId = progId;
+    Add(std::move(f));
+  }
+
+  void CheckContentTypes(const ChildIndex& rootIndex, const std::vector<Extension>& extensions,
+                         const std::unordered_map<std::string, const Extension*>& extByName) {
+    std::optional<KeyRef> database;
+    {
+      // The database's key, walked from the root by the layout's path.
+      const std::string path = layout::ContentTypeDatabaseKey;
+      std::optional<KeyRef> key;
+      size_t begin = 1;
+      while (begin <= path.size()) {
+        size_t end = path.find('\\', begin);
+        if (end == std::string::npos) end = path.size();
+        const std::string name = path.substr(begin, end - begin);
+        key = key ? m_engine.FindChild(*key, name) : rootIndex.Find(name);
+        if (!key) break;
+        begin = end + 1;
+      }
+      database = key;
+    }
+    std::optional<ChildIndex> types;
+    if (database) types.emplace(m_engine, *database);
+    std::unordered_map<std::string, std::string> extensionOf;
+    for (const Extension& ext : extensions) {
+      if (ext.contentType.empty()) continue;
+      const auto entry = types ? types->Find(ext.contentType) : std::nullopt;
+      if (!entry) {
+        Finding f =
+            Make(CheckKind::UnknownContentType, "." + ext.name,
+                 "the MIME database does not know the content type " + Quoted(ext.contentType),
+                 "add " + Quoted(ext.contentType) + " to the MIME database for ." + ext.name);
+        f.extension = ext.name;
+        f.contentType = ext.contentType;
+        Add(std::move(f));
+        continue;
+      }
+      auto [it, fresh] = extensionOf.try_emplace(Fold(ext.contentType));
+      if (fresh) {
+        const auto value = m_engine.GetValue(*entry, layout::ContentTypeExtensionName);
+        if (value) it->second = TextOf(*value);
+      }
+      const std::string& named = it->second;
+      // No extension there, or this one: fine. Another extension that has this content
+      // type too: fine, extensions share types. Anything else is stale.
+      if (named.empty() || (named.front() == '.' && Same(named.substr(1), ext.name))) continue;
+      if (named.front() == '.') {
+        const auto other = extByName.find(Fold(named.substr(1)));
+        if (other != extByName.end() && Same(other->second->contentType, ext.contentType)) {
+          continue;
+        }
+      }
+      Finding f =
+          Make(CheckKind::UnknownContentType, "." + ext.name,
+               "the MIME database gives the content type " + Quoted(ext.contentType) + " to " +
+                   Quoted(named) + ", which does not have it",
+               "give " + Quoted(ext.contentType) + " to ." + ext.name + " in the MIME database");
+      f.extension = ext.name;
+      f.contentType = ext.contentType;
+      Add(std::move(f));
+    }
+  }
+
+  struct Resolved {
+    ProgramState state = ProgramState::NotChecked;
+    std::string program;
+  };
+
+  RegistryEngine& m_engine;
+  ProgramResolver& m_programs;
+  CheckFiles& m_files;
+  const std::function<void(double)>& m_progress;
+  int m_lastStep = -1;
+  std::map<CheckKind, std::vector<Finding>> m_found;
+  std::vector<ChildKey> m_parts;  // reused: a file type's children
+  std::unordered_map<std::string, Resolved> m_resolved;
+  std::unordered_map<std::string, int> m_icons;
+};
+
+// The key at a layout path under HKEY_CLASSES_ROOT, or none.
+std::optional<KeyRef> KeyAt(RegistryEngine& engine, const std::string& path) {
+  KeyRef key = engine.Root(RootKey::ClassesRoot);
+  size_t begin = 1;
+  while (begin <= path.size()) {
+    size_t end = path.find('\\', begin);
+    if (end == std::string::npos) end = path.size();
+    const auto child = engine.FindChild(key, std::string_view(path).substr(begin, end - begin));
+    if (!child) return std::nullopt;
+    key = *child;
+    begin = end + 1;
+  }
+  return key;
+}
+
+// Deletes the key at a layout path; false when it was not there.
+bool DeleteKeyAt(RegistryEngine& engine, const std::string& path) {
+  const size_t cut = path.rfind('\\');
+  const auto parent = cut == 0 ? std::optional<KeyRef>(engine.Root(RootKey::ClassesRoot))
+                               : KeyAt(engine, path.substr(0, cut));
+  return parent && engine.DeleteChild(*parent, std::string_view(path).substr(cut + 1));
+}
+
+std::string Sz(const std::string& text) { return text + '\0'; }
+
+}  // namespace
+
+const char* CheckKindName(CheckKind kind) {
+  switch (kind) {
+    case CheckKind::DanglingExtension:
+      return "dangling-extension";
+    case CheckKind::UnusedFileType:
+      return "unused-file-type";
+    case CheckKind::MissingProgram:
+      return "missing-program";
+    case CheckKind::BadDefaultAction:
+      return "bad-default-action";
+    case CheckKind::BrokenIcon:
+      return "broken-icon";
+    case CheckKind::UnknownContentType:
+      return "unknown-content-type";
+  }
+  return "";
+}
+
+const char* CheckKindCaption(CheckKind kind) {
+  switch (kind) {
+    case CheckKind::DanglingExtension:
+      return "Extensions whose file type is missing";
+    case CheckKind::UnusedFileType:
+      return "File types no extension uses (information)";
+    case CheckKind::MissingProgram:
+      return "Actions whose program is missing";
+    case CheckKind::BadDefaultAction:
+      return "Default actions that name no action";
+    case CheckKind::BrokenIcon:
+      return "Icons that cannot be found";
+    case CheckKind::UnknownContentType:
+      return "Content types the MIME database does not match";
+  }
+  return "";
+}
+
+bool IsFault(CheckKind kind) { return kind != CheckKind::UnusedFileType; }
+
+bool CheckKindFromName(const std::string& name, CheckKind* kind) {
+  for (CheckKind k : kAllCheckKinds) {
+    if (name == CheckKindName(k)) {
+      *kind = k;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::vector<Finding> CheckAssociations(RegistryEngine& engine, ProgramResolver& programs,
+                                       CheckFiles& files,
+                                       const std::function<void(double)>& progress) {
+  return Checker(engine, programs, files, progress).Run();
+}
+
+AssociationMender::AssociationMender(RegistryEngine& engine, KeyBackup& backup)
+    : m_engine(engine), m_backup(backup) {}
+
+bool AssociationMender::Back(const std::string& name, const std::string& key, bool exists,
+                             std::string* reason) {
+  if (m_saved.contains(Fold(key))) return true;
+  if (!m_backup.Save(name, key, exists, reason)) return false;
+  m_saved.insert(Fold(key));
+  return true;
+}
+
+bool AssociationMender::Mend(const Finding& f, std::string* done) {
+  std::string reason;
+  try {
+    switch (f.kind) {
+      case CheckKind::UnusedFileType:
+        *done = "nothing to mend: " + f.subject + " is information only";
+        return false;
+      case CheckKind::DanglingExtension: {
+        const std::string path = layout::ExtKey(f.extension);
+        if (!KeyAt(m_engine, path)) break;
+        if (!Back("." + f.extension, layout::ExtBackupKey(f.extension), true, &reason)) break;
+        EngineTransaction write(m_engine, true);
+        DeleteKeyAt(m_engine, path);
+        write.Commit();
+        *done = "removed the extension ." + f.extension;
+        return true;
+      }
+      case CheckKind::MissingProgram: {
+        const std::string path = layout::VerbKey(f.progId, f.verb);
+        if (!KeyAt(m_engine, path)) break;
+        if (!Back(f.progId, layout::ProgIdBackupKey(f.progId), true, &reason)) break;
+        EngineTransaction write(m_engine, true);
+        DeleteKeyAt(m_engine, path);
+        write.Commit();
+        *done = "removed the action " + f.subject;
+        return true;
+      }
+      case CheckKind::BadDefaultAction: {
+        const auto shell = KeyAt(m_engine, layout::ShellKey(f.progId));
+        if (!shell || !m_engine.QueryValue(*shell, layout::DefaultValueName)) break;
+        if (!Back(f.progId, layout::ProgIdBackupKey(f.progId), true, &reason)) break;
+        EngineTransaction write(m_engine, true);
+        m_engine.DeleteValue(*shell, layout::DefaultValueName);
+        write.Commit();
+        *done = "reset the default action of " + f.progId;
+        return true;
+      }
+      case CheckKind::BrokenIcon: {
+        const std::string path = layout::DefaultIconKey(f.progId);
+        if (!KeyAt(m_engine, path)) break;
+        if (!Back(f.progId, layout::ProgIdBackupKey(f.progId), true, &reason)) break;
+        EngineTransaction write(m_engine, true);
+        DeleteKeyAt(m_engine, path);
+        write.Commit();
+        *done = "set the stock icon for " + f.progId;
+        return true;
+      }
+      case CheckKind::UnknownContentType: {
+        const std::string path = layout::ContentTypeKey(f.contentType);
+        const bool exists = KeyAt(m_engine, path).has_value();
+        if (!Back(f.contentType, layout::ContentTypeBackupKey(f.contentType), exists, &reason))
+          break;
+        EngineTransaction write(m_engine, true);
+        KeyRef key = m_engine.Root(RootKey::ClassesRoot);
+        size_t begin = 1;
+        while (begin <= path.size()) {
+          size_t end = path.find('\\', begin);
+          if (end == std::string::npos) end = path.size();
+          key = m_engine.CreateChild(key, std::string_view(path).substr(begin, end - begin));
+          begin = end + 1;
+        }
+        m_engine.SetValue(key, layout::ContentTypeExtensionName, RegType::Sz,
+                          Sz("." + f.extension));
+        write.Commit();
+        *done = "gave the content type " + f.contentType + " to ." + f.extension +
+                " in the MIME database";
+        return true;
+      }
+    }
+  } catch (const StoreError& e) {
+    reason = e.what();
+  }
+  if (reason.empty()) {
+    *done = "already mended: " + f.subject;
+    return true;
+  }
+  *done = "not mended: " + f.subject + ": " + reason;
+  return false;
+}
+
+}  // namespace kestrova

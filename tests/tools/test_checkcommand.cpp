@@ -1,0 +1,227 @@
+// kestrova-regedit --check: its lines and exit statuses, the mends of --fix with their backup
+// files, and the program's own seeded store, which must check clean.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <QCoreApplication>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "app/DefaultStore.h"
+#include "platform/CheckProbesDesktop.h"
+#include "platform/IconSourceFactory.h"
+#include "platform/SqliteStore.h"
+#include "platform/WindowsCommandLine.h"
+#include "regfile/RegImporter.h"
+#include "regfile/RegKeyBackup.h"
+#include "store/AssocLayout.h"
+#include "tests/support/StoreValues.h"
+#include "tests/support/TestStore.h"
+#include "tools/CheckCommand.h"
+#include "tools/RegeditCommand.h"
+
+namespace kestrova {
+namespace {
+
+using test::ReadFile;
+using test::TempDir;
+using test::TestStore;
+
+// Programs by name, as a machine with them installed would answer.
+class KnownPrograms final : public ProgramResolver {
+ public:
+  explicit KnownPrograms(std::set<std::string> known) : m_known(std::move(known)) {}
+  ProgramState Resolve(const std::string& line, std::string* program) override {
+    *program = SplitProgramName(line).program;
+    if (program->starts_with("%")) return ProgramState::NotChecked;
+    return m_known.contains(*program) ? ProgramState::Found : ProgramState::Missing;
+  }
+
+ private:
+  std::set<std::string> m_known;
+};
+
+class KnownFiles final : public CheckFiles {
+ public:
+  bool Exists(const std::string& file) override { return file == "/icons/good.ico"; }
+  int IconCount(const std::string&) override { return 2; }
+};
+
+struct Outcome {
+  int rc;
+  std::string out;
+  std::string err;
+};
+
+std::function<std::string(const std::string&)> FilesIn(const std::string& dir) {
+  return [dir](const std::string& name) { return CheckBackupFile(dir, name); };
+}
+
+std::string DataFile(const std::string& name) {
+  return ReadFile(std::string(KESTROVA_SOURCE_DIR) + "/tests/store/data/" + name);
+}
+
+class CheckCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_engine = m_store.Engine();
+    const std::string text = DataFile("one-problem-each.reg");
+    ASSERT_FALSE(RegImporter(*m_engine).Import(std::string_view(text), "t.reg").Failed());
+  }
+  Outcome Run(const std::vector<std::string>& args) {
+    std::ostringstream out, err;
+    RegKeyBackup backup(*m_engine, FilesIn(m_backups.Path() + "/"), &out);
+    const int rc = RunCheck(args, *m_engine, m_programs, m_files, backup, out, err);
+    return {rc, out.str(), err.str()};
+  }
+  std::vector<std::string> BackupFiles() {
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(m_backups.Path()))
+      files.push_back(entry.path().string());
+    std::sort(files.begin(), files.end());
+    return files;
+  }
+
+  TestStore m_store;
+  std::shared_ptr<RegistryEngine> m_engine;
+  TempDir m_backups;
+  KnownPrograms m_programs{{"/usr/bin/good", "good"}};
+  KnownFiles m_files;
+};
+
+const char kAllLines[] =
+    "dangling-extension\t.dangling\tnames the file type \"nosuchfile\", which does not exist\n"
+    "unused-file-type\tlonelyfile\tno extension names this file type\n"
+    "missing-program\tbrokenfile\\Shell\\open\tthe program \"/opt/gone/app\" does not exist\n"
+    "bad-default-action\tbrokenfile\tthe default action \"view\" is not one of its actions\n"
+    "broken-icon\tbrokenfile\tthe icon file \"/icons/good.ico\" holds 2 icons, not one at "
+    "index 2\n"
+    "unknown-content-type\t.broken\tthe MIME database does not know the content type "
+    "\"application/x-unknown\"\n";
+
+TEST_F(CheckCommandTest, PrintsOneLinePerFindingAndFailsOnFaults) {
+  const Outcome o = Run({"--check"});
+  EXPECT_EQ(o.rc, 1);
+  EXPECT_EQ(o.out, kAllLines);
+  EXPECT_EQ(o.err, "");
+  EXPECT_TRUE(BackupFiles().empty());  // a check alone writes nothing
+}
+
+TEST_F(CheckCommandTest, FixMendsOneKindWithABackupThatUndoesIt) {
+  const Outcome o = Run({"--check", "--fix", "missing-program"});
+  ASSERT_EQ(o.rc, 0) << o.err;
+  const auto files = BackupFiles();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_TRUE(std::filesystem::path(files[0]).filename().string().starts_with("brokenfile-"));
+  EXPECT_EQ(o.out, "backup\t" + files[0] +
+                       "\nmissing-program\tbrokenfile\\Shell\\open\tremoved the action "
+                       "brokenfile\\Shell\\open\n");
+  EXPECT_FALSE(test::HasKey("\\brokenfile\\Shell\\open"));
+
+  // Only that kind went.
+  Outcome after = Run({"--check"});
+  EXPECT_EQ(after.rc, 1);
+  EXPECT_EQ(after.out.find("missing-program"), std::string::npos);
+  EXPECT_NE(after.out.find("bad-default-action"), std::string::npos);
+
+  std::ostringstream err;
+  EXPECT_EQ(ImportRegFile(*m_engine, files[0], false, err), kExitOk) << err.str();
+  EXPECT_EQ(Run({"--check"}).out, kAllLines);
+}
+
+TEST_F(CheckCommandTest, FixAllLeavesOnlyInformationAndItsBackupsUndoEverything) {
+  const Outcome o = Run({"--check", "--fix", "all"});
+  ASSERT_EQ(o.rc, 0) << o.err;
+  // One backup per key: the extension, the file type (three mends), the new content type.
+  const auto files = BackupFiles();
+  ASSERT_EQ(files.size(), 3u) << o.out;
+  const Outcome clean = Run({"--check"});
+  EXPECT_EQ(clean.rc, 0);
+  EXPECT_EQ(clean.out, "unused-file-type\tlonelyfile\tno extension names this file type\n");
+
+  for (const std::string& file : files) {
+    std::ostringstream err;
+    EXPECT_EQ(ImportRegFile(*m_engine, file, false, err), kExitOk) << file << err.str();
+  }
+  EXPECT_EQ(Run({"--check"}).out, kAllLines);
+}
+
+TEST_F(CheckCommandTest, RefusesWhatItCannotDo) {
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{"--check", "--fix"},
+                                             {"--check", "--fix", "nonsense"},
+                                             {"--check", "--fix", "unused-file-type"},
+                                             {"--check", "extra"}}) {
+    const Outcome o = Run(args);
+    EXPECT_EQ(o.rc, 2) << args.back();
+    EXPECT_NE(o.err.find("Usage: kestrova-regedit --check"), std::string::npos);
+    EXPECT_EQ(o.out, "");
+  }
+  EXPECT_EQ(Run({"--check"}).out, kAllLines);  // nothing changed
+}
+
+TEST_F(CheckCommandTest, AFailedBackupIsReportedAndChangesNothing) {
+  std::ostringstream out, err;
+  TempDir dir;
+  test::WriteFile(dir.File("file"), "");
+  RegKeyBackup backup(*m_engine, FilesIn(dir.File("file") + "/sub/"), &out);
+  const int rc = RunCheck({"--check", "--fix", "dangling-extension"}, *m_engine, m_programs,
+                          m_files, backup, out, err);
+  EXPECT_EQ(rc, 2);
+  EXPECT_NE(err.str().find("not mended: .dangling: the folder"), std::string::npos) << err.str();
+  EXPECT_TRUE(test::HasKey("\\.dangling"));
+}
+
+TEST(CheckCommandHelp, HelpNamesTheCheck) {
+  std::ostringstream out, err;
+  EXPECT_EQ(RunRegedit({"--help"}, out, err), kExitOk);
+  EXPECT_NE(out.str().find("--check --fix KIND"), std::string::npos);
+}
+
+// The program's own default store, with the programs it names installed, checks clean:
+// the seed names only programs of a desktop, icons that ship with the program, and content
+// types its MIME database knows.
+TEST(SeededStoreCheck, HasNoFaults) {
+  TempDir dir;
+  const std::string path = dir.File("seeded.db");
+  CreateSeededStore(
+      path, QString::fromStdString(std::string(KESTROVA_SOURCE_DIR) + "/data/default-classes.reg"));
+  auto engine = OpenSqliteStore(path);
+  KnownPrograms programs({"/usr/bin/gedit", "/usr/bin/lp", "/usr/bin/vlc", "/usr/bin/eog",
+                          "/usr/bin/libreoffice", "/usr/bin/gimp", "/usr/bin/file-roller",
+                          "/usr/bin/firefox", "Regedit.exe", "/usr/bin/xdg-open",
+                          "/usr/bin/inkscape", "/usr/bin/gnome-font-viewer", "/usr/bin/evince",
+                          "/usr/bin/audacity", "/usr/bin/aplay", "/bin/sh"});
+  DesktopCheckFiles files(AcquireIconSource());
+  std::ostringstream out, err;
+  RegKeyBackup backup(*engine, FilesIn(dir.File("backups/")));
+  const int rc = RunCheck({"--check"}, *engine, programs, files, backup, out, err);
+  EXPECT_EQ(rc, 0) << out.str() << err.str();
+  EXPECT_EQ(out.str(), "") << "information about the seed is unexpected too";
+}
+
+// The real program: its exit statuses on a store of its own.
+TEST(CheckCommandProcess, ExitStatusesOfTheProgram) {
+  TempDir dir;
+  const std::string store = dir.File("r.db");
+  const auto run = [&](const std::string& args) {
+    const std::string command = "KESTROVA_STORE='" + store + "' KESTROVA_BACKUP_DIR='" +
+                                dir.File("b") + "' '" KESTROVA_REGEDIT_PATH "' " + args +
+                                " >/dev/null 2>&1";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  EXPECT_EQ(run("--check"), 0);
+  test::WriteFile(dir.File("x.reg"), "REGEDIT4\n\n[HKEY_CLASSES_ROOT\\.x]\n@=\"nofile\"\n");
+  EXPECT_EQ(run("/s '" + dir.File("x.reg") + "'"), 0);
+  EXPECT_EQ(run("--check"), 1);
+  EXPECT_EQ(run("--check --fix dangling-extension"), 0);
+  EXPECT_EQ(run("--check"), 0);
+  EXPECT_EQ(run("--check --fix bogus"), 2);
+}
+
+}  // namespace
+}  // namespace kestrova
