@@ -87,10 +87,6 @@ std::string DesktopOpenWithVerb(std::string_view desktopId) {
 // ---- The association check ----
 namespace kestrova::layout {
 
-std::string ContentTypeKey(std::string_view contentType) {
-  return std::string(ContentTypeDatabaseKey) + "\\" + std::string(contentType);
-}
-
 std::string ContentTypeBackupKey(std::string_view contentType) {
   return "HKEY_CLASSES_ROOT" + ContentTypeKey(contentType);
 }

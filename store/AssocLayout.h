@@ -77,10 +77,7 @@ inline constexpr char DesktopApplyName[] = "ApplyToDesktop";
 // ---- The association check ----
 namespace kestrova::layout {
 
-// The value of a MIME database entry naming its extension (with the dot).
-inline constexpr char ContentTypeExtensionName[] = "Extension";
-// A content type's key in the MIME database, and its full name for a backup.
-std::string ContentTypeKey(std::string_view contentType);
+// A content type's full name in the MIME database, for a backup.
 std::string ContentTypeBackupKey(std::string_view contentType);
 
 }  // namespace kestrova::layout

@@ -327,7 +327,7 @@ class Checker {
       }
       auto [it, fresh] = extensionOf.try_emplace(Fold(ext.contentType));
       if (fresh) {
-        const auto value = m_engine.GetValue(*entry, layout::ContentTypeExtensionName);
+        const auto value = m_engine.GetValue(*entry, layout::ExtensionName);
         if (value) it->second = TextOf(*value);
       }
       const std::string& named = it->second;
@@ -520,8 +520,7 @@ bool AssociationMender::Mend(const Finding& f, std::string* done) {
           key = m_engine.CreateChild(key, std::string_view(path).substr(begin, end - begin));
           begin = end + 1;
         }
-        m_engine.SetValue(key, layout::ContentTypeExtensionName, RegType::Sz,
-                          Sz("." + f.extension));
+        m_engine.SetValue(key, layout::ExtensionName, RegType::Sz, Sz("." + f.extension));
         write.Commit();
         *done = "gave the content type " + f.contentType + " to ." + f.extension +
                 " in the MIME database";

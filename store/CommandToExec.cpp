@@ -152,7 +152,7 @@ ExecTranslation CommandToExec(std::string_view command) {
         if (code == '1' || code == 'L' || code == 'l' || code == 'V' || code == 'v') {
           pieces.push_back(literal);
           literal.clear();
-          pieces.push_back(std::string(1, '\x01'));
+          pieces.emplace_back(1, '\x01');
           ++i;
           continue;
         }

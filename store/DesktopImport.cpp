@@ -93,6 +93,7 @@ std::vector<const Node*> SortedChildren(const Node& node) {
   std::sort(keyed.begin(), keyed.end(),
             [](const auto& a, const auto& b) { return a.first < b.first; });
   std::vector<const Node*> sorted;
+  sorted.reserve(keyed.size());
   for (const auto& entry : keyed) sorted.push_back(entry.second);
   return sorted;
 }
@@ -220,7 +221,8 @@ class UnitBuilder {
     if (cached == m_commands.end()) {
       ExecEntry entry{(*app)->name, (*app)->icon, (*app)->desktopFile, {}, {}};
       const std::string path = (*app)->programPath;
-      if (!path.empty()) entry.findProgram = [path](const std::string&) { return path; };
+      if (!path.empty())
+        entry.findProgram = [path](const std::string&) -> const std::string& { return path; };
       ExecCommand command;
       if ((*app)->terminal && m_terminal.empty()) {
         command.error = "it runs in a terminal, and the desktop has none";
