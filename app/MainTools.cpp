@@ -267,38 +267,39 @@ void TForm1::ImportFromDesktop1Click() {
   if (!report.skipped.empty())
     status += QString("; %1 applications left out").arg(report.skipped.size());
   SetStatus(status + ".");
-  void TForm1::CheckAssociations1Click() {
-    CheckAssociationsDialog::Services services;
-    services.programs = [] { return std::make_unique<DesktopProgramResolver>(); };
-    services.files = [icons = AcquireIconSource()] {
-      return std::make_unique<DesktopCheckFiles>(icons);
-    };
-    // The program's backups, named and placed as every other change's, written by the same
-    // exporter the registry editor uses.
-    services.backup = [](RegistryEngine& engine) {
-      return std::make_unique<RegKeyBackup>(engine, [](const std::string& name) {
-        const QString dir = BackupDir(QCoreApplication::applicationDirPath());
-        return QFile::encodeName(
-                   BackupFileName(dir, QString::fromStdString(name), TheClock().Now()))
-            .toStdString();
-      });
-    };
-    services.mended = [this](const std::vector<Finding>& mended) {
-      TheNotifier().AssocChanged();
-      bool shown = false;
-      for (const Finding& f : mended) {
-        const auto same = [](const std::string& a, const QString& b) {
-          return !a.empty() && QString::fromStdString(a).compare(b, Qt::CaseInsensitive) == 0;
-        };
-        shown = shown || same(f.extension, Ext->text()) || same(f.progId, ExtDesc->text());
-      }
-      if (!shown) return;
-      Lookup.SetExtension("");
-      ReloadExtension();
-    };
-    CheckAssociationsDialog dialog(this, std::move(services));
-    dialog.CheckAgain();
-    dialog.exec();
-  }
+}
+
+void TForm1::CheckAssociations1Click() {
+  CheckAssociationsDialog::Services services;
+  services.programs = [] { return std::make_unique<DesktopProgramResolver>(); };
+  services.files = [icons = AcquireIconSource()] {
+    return std::make_unique<DesktopCheckFiles>(icons);
+  };
+  // The program's backups, named and placed as every other change's, written by the same
+  // exporter the registry editor uses.
+  services.backup = [](RegistryEngine& engine) {
+    return std::make_unique<RegKeyBackup>(engine, [](const std::string& name) {
+      const QString dir = BackupDir(QCoreApplication::applicationDirPath());
+      return QFile::encodeName(BackupFileName(dir, QString::fromStdString(name), TheClock().Now()))
+          .toStdString();
+    });
+  };
+  services.mended = [this](const std::vector<Finding>& mended) {
+    TheNotifier().AssocChanged();
+    bool shown = false;
+    for (const Finding& f : mended) {
+      const auto same = [](const std::string& a, const QString& b) {
+        return !a.empty() && QString::fromStdString(a).compare(b, Qt::CaseInsensitive) == 0;
+      };
+      shown = shown || same(f.extension, Ext->text()) || same(f.progId, ExtDesc->text());
+    }
+    if (!shown) return;
+    Lookup.SetExtension("");
+    ReloadExtension();
+  };
+  CheckAssociationsDialog dialog(this, std::move(services));
+  dialog.CheckAgain();
+  dialog.exec();
+}
 
 }  // namespace kestrova
