@@ -1,7 +1,9 @@
 #pragma once
 // Rebuilds the desktop's caches (update-mime-database, update-desktop-database) after
 // Kestrova changed the user's files, without blocking the window: the tools run as child
-// processes watched from the window's thread, one after the other.
+// processes, one after the other, started and watched from the window's thread.
+
+#include <sys/types.h>
 
 #include <QObject>
 #include <QPointer>
@@ -11,14 +13,14 @@
 
 #include "platform/DesktopApply.h"
 
-class QProcess;
+class QTimer;
 
 namespace kestrova {
 
 class DesktopRebuilder {
  public:
   // The program's one rebuilder, living on the window's thread. Children are started from
-  // that thread only: forking from a worker thread is not safe with Qt's process handling.
+  // that thread only, never from a worker: a fork from a thread is unsafe.
   static DesktopRebuilder& Instance();
 
   DesktopRebuilder() = default;
@@ -38,6 +40,7 @@ class DesktopRebuilder {
 
  private:
   void StartNext();
+  void Poll();
   void Finished(bool ok);
 
   struct Job {
@@ -45,7 +48,8 @@ class DesktopRebuilder {
     QString dir;
   };
   QList<Job> m_queue;
-  QProcess* m_process = nullptr;
+  pid_t m_child = -1;
+  QTimer* m_poll = nullptr;
   QString m_current;
   QStringList m_failed;
   QPointer<QObject> m_context;
