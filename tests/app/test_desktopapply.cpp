@@ -18,6 +18,7 @@
 #include "platform/DesktopApply.h"
 #include "store/AssocLayout.h"
 #include "tests/app/MainWindowFixture.h"
+#include "tests/support/EventWait.h"
 #include "tests/support/TestDoubles.h"
 
 namespace kestrova::test {
@@ -155,7 +156,9 @@ class DesktopApplyTest : public MainWindowTest {
     WriteText("\\kbqfile\\Shell\\open\\command", "", "\"/usr/bin/true\" \"%1\"");
     WriteText("\\kbqfile\\Shell\\print\\command", "", "lp \"%1\"");
   }
-  void WaitForRebuild() { QTRY_COMPARE_WITH_TIMEOUT(Form().DesktopRebuildsRunning(), 0, 60000); }
+  void WaitForRebuild() {
+    EXPECT_TRUE(WaitUntil([&] { return Form().DesktopRebuildsRunning() == 0; }, 60000));
+  }
   void Select(const QString& verb) {
     auto items = Form().ListBox1->findItems(verb, Qt::MatchExactly);
     ASSERT_EQ(items.size(), 1);
@@ -199,10 +202,10 @@ TEST_F(DesktopApplyTest, ARoundTripThroughTheWindowIsWhatTheDesktopToolsReport) 
             (Answers{"application/x-kbq", "kestrova-kbqfile.desktop", "kestrova-kbqfile.desktop"}));
   // Opening the document runs the command set in the window, with its arguments intact.
   RunTool("xdg-open", {Document()}, {"DISPLAY=:97", "XDG_CURRENT_DESKTOP=GNOME"});
-  QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(Recorded()), 10000);
-  QTRY_COMPARE_WITH_TIMEOUT(
-      ReadAll(Recorded()),
-      QFile::encodeName(Recorder() + "\n" + Document() + "\n--from-kestrova\n"), 10000);
+  const QByteArray recorded =
+      QFile::encodeName(Recorder() + "\n" + Document() + "\n--from-kestrova\n");
+  WaitUntil([&] { return ReadAll(Recorded()) == recorded; }, 10000);
+  EXPECT_EQ(ReadAll(Recorded()), recorded);
   // Only the user's own files: the line it manages changed, the rest stayed.
   const UserPaths user = Paths();
   const QByteArray list = ReadAll(user.folders.MimeAppsList());
@@ -237,8 +240,9 @@ TEST_F(DesktopApplyTest, AnInstalledApplicationIsMadeTheDefaultWithoutAnEntryOfO
   EXPECT_EQ(RunTool("xdg-mime", {"query", "default", "text/plain"}), "sysviewer.desktop");
   // xdg-open's own path (no desktop session) runs the entry's command too.
   RunTool("xdg-open", {Document()}, {"DISPLAY=:97"});
-  QTRY_COMPARE_WITH_TIMEOUT(ReadAll(Recorded()),
-                            QFile::encodeName(SystemRecorder() + "\n" + Document() + "\n"), 10000);
+  const QByteArray recorded = QFile::encodeName(SystemRecorder() + "\n" + Document() + "\n");
+  WaitUntil([&] { return ReadAll(Recorded()) == recorded; }, 10000);
+  EXPECT_EQ(ReadAll(Recorded()), recorded);
 }
 
 TEST_F(DesktopApplyTest, TheSettingOffWritesNothing) {

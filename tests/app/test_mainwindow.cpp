@@ -18,6 +18,7 @@
 #include "platform/SqliteStore.h"
 #include "store/AssocLayout.h"
 #include "tests/app/MainWindowFixture.h"
+#include "tests/support/EventWait.h"
 
 namespace kestrova::test {
 namespace {
@@ -181,7 +182,8 @@ TEST_F(MainWindowTest, TheFirstShowingAppliesTheArgument) {
   TForm1& f = Form();
   f.SetArgument("notes.TXT");
   f.show();
-  QTRY_COMPARE(f.Ext->text(), QString("TXT"));
+  WaitUntil([&] { return f.Ext->text() == "TXT"; }, 5000);
+  EXPECT_EQ(f.Ext->text(), "TXT");
   EXPECT_EQ(f.ExtDesc->text(), "txtfile");  // names match without regard to case
 }
 
