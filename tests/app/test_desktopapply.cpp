@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QTest>
 #include <cstdlib>
+#include <iostream>
 
 #include "app/Main.h"
 #include "dialogs/NewWiz.h"
@@ -177,8 +178,20 @@ class DesktopApplyTest : public MainWindowTest {
   std::shared_ptr<ExportingOpener> m_opener;
 };
 
+// The desktop tools' own words, in the test's log, for a reader comparing the stages.
+void ShowTools(const char* stage) {
+  std::cout << "--- " << stage << '\n';
+  for (const QStringList& args :
+       {QStringList{"gio", "mime", "application/x-kbq"},
+        QStringList{"xdg-mime", "query", "default", "application/x-kbq"}}) {
+    std::cout << "$ " << args.join(' ').toStdString() << '\n'
+              << RunTool(args.front(), args.mid(1)).toStdString() << '\n';
+  }
+}
+
 TEST_F(DesktopApplyTest, ARoundTripThroughTheWindowIsWhatTheDesktopToolsReport) {
   KbqFileType();
+  ShowTools("before");
   const Answers before = Ask("application/x-kbq");
   EXPECT_EQ(before.guessed, "application/x-sysdoc");
   EXPECT_EQ(before.xdgDefault, "sysviewer.desktop");
@@ -197,6 +210,7 @@ TEST_F(DesktopApplyTest, ARoundTripThroughTheWindowIsWhatTheDesktopToolsReport) 
   WaitForRebuild();
   EXPECT_TRUE(m_boxes->Messages().empty());
 
+  ShowTools("after the change");
   const Answers after = Ask("application/x-kbq");
   EXPECT_EQ(after,
             (Answers{"application/x-kbq", "kestrova-kbqfile.desktop", "kestrova-kbqfile.desktop"}));
@@ -221,6 +235,7 @@ TEST_F(DesktopApplyTest, ARoundTripThroughTheWindowIsWhatTheDesktopToolsReport) 
   m_boxes->confirmAnswers = {true};
   f.Delete1->trigger();
   WaitForRebuild();
+  ShowTools("after deleting the extension");
   EXPECT_EQ(Ask("application/x-kbq"), before);
   EXPECT_EQ(ReadAll(user.folders.MimeAppsList()), kUserList);
   EXPECT_FALSE(QFile::exists(user.folders.MimePackage()));
