@@ -2,12 +2,15 @@
 // reading the databases, and reading plus importing into a new store.
 
 #include <benchmark/benchmark.h>
+#include <gio/gdesktopappinfo.h>
+#include <gio/gio.h>
 #include <stdlib.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "platform/DesktopDatabases.h"
 #include "platform/SqliteStore.h"
@@ -23,6 +26,30 @@ std::string g_root;
 double g_firstReadMs = 0;
 
 void Write(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+// The figures count only if the reader gives what GIO gives, type by type.
+void CheckAgainstGio(const DesktopSnapshot& snapshot) {
+  int differ = 0;
+  for (const DesktopMimeType& type : snapshot.mimeTypes) {
+    if (type.extensions.empty()) continue;
+    std::vector<std::string> all;
+    GList* apps = g_app_info_get_all_for_type(type.name.c_str());
+    for (GList* item = apps; item; item = item->next)
+      all.emplace_back(g_app_info_get_id(G_APP_INFO(item->data)));
+    g_list_free_full(apps, g_object_unref);
+    std::string def;
+    if (GAppInfo* info = g_app_info_get_default_for_type(type.name.c_str(), FALSE)) {
+      if (!g_desktop_app_info_get_is_hidden(G_DESKTOP_APP_INFO(info)))
+        def = g_app_info_get_id(info);
+      g_object_unref(info);
+    }
+    differ += all != type.applications || def != type.defaultApplication;
+  }
+  if (differ) {
+    std::fprintf(stderr, "the reader differs from GIO for %d types\n", differ);
+    std::exit(1);
+  }
+}
 
 // A desktop as a distribution has it: each type with a comment and one or two extensions,
 // each application taking a dozen types, a default for every tenth type.
@@ -76,6 +103,7 @@ void GenerateDesktop() {
   g_firstReadMs =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   benchmark::DoNotOptimize(first.mimeTypes.data());
+  CheckAgainstGio(first);
 }
 
 void BM_DesktopRead(benchmark::State& state) {

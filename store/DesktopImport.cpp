@@ -17,6 +17,7 @@ namespace {
 // A key to be written: its values in order and its subkeys.
 struct Node {
   std::string name;
+  std::string fold;  // the name folded, kept so that lookups and sorting fold it once
   std::vector<RegValue> values;
   std::vector<Node> children;
 
@@ -34,9 +35,9 @@ struct Node {
     for (std::string_view part : parts) {
       const std::string folded = FoldName(part);
       auto it = std::find_if(node->children.begin(), node->children.end(),
-                             [&](const Node& child) { return FoldName(child.name) == folded; });
+                             [&](const Node& child) { return child.fold == folded; });
       if (it == node->children.end()) {
-        node->children.push_back({std::string(part), {}, {}});
+        node->children.push_back({std::string(part), folded, {}, {}});
         it = std::prev(node->children.end());
       }
       node = &*it;
@@ -88,13 +89,11 @@ void AddValue(Digest& digest, const RegValue& value) {
 
 // Children in the order the engine lists them: by folded name.
 std::vector<const Node*> SortedChildren(const Node& node) {
-  std::vector<std::pair<std::string, const Node*>> keyed;
-  for (const Node& child : node.children) keyed.emplace_back(FoldName(child.name), &child);
-  std::sort(keyed.begin(), keyed.end(),
-            [](const auto& a, const auto& b) { return a.first < b.first; });
   std::vector<const Node*> sorted;
-  sorted.reserve(keyed.size());
-  for (const auto& entry : keyed) sorted.push_back(entry.second);
+  sorted.reserve(node.children.size());
+  for (const Node& child : node.children) sorted.push_back(&child);
+  std::sort(sorted.begin(), sorted.end(),
+            [](const Node* a, const Node* b) { return a->fold < b->fold; });
   return sorted;
 }
 
