@@ -263,9 +263,6 @@ class TForm1 : public QMainWindow, public EditedAssociation {
   LoadedText m_loadedCommand;
 
   void RebuildDesktop(bool mime, bool applications);
-  TBackgroundTask* m_desktopRebuild = nullptr;
-  bool m_rebuildMime = false;
-  bool m_rebuildApplications = false;
 
   Dialogs m_dialogs;
   QString m_argument;

@@ -12,12 +12,12 @@
 #include "dialogs/CheckAssociations.h"
 #include "dialogs/Settings.h"
 #include "dialogs/WineAssociations.h"
-#include "platform/BackgroundTask.h"
 #include "platform/Boxes.h"
 #include "platform/CheckProbesDesktop.h"
 #include "platform/Clock.h"
 #include "platform/DesktopApply.h"
 #include "platform/DesktopDatabases.h"
+#include "platform/DesktopRebuild.h"
 #include "platform/IconPicker.h"
 #include "platform/IconSourceFactory.h"
 #include "platform/Notifier.h"
@@ -130,36 +130,15 @@ void TForm1::RemoveDesktopChanges1Click() {
   RebuildDesktop(outcome.rebuildMime, outcome.rebuildApplications);
 }
 
-int TForm1::DesktopRebuildsRunning() const {
-  return m_desktopRebuild ? m_desktopRebuild->Running() : 0;
-}
+int TForm1::DesktopRebuildsRunning() const { return DesktopRebuilder::Instance().Running(); }
 
 void TForm1::RebuildDesktop(bool mime, bool applications) {
-  m_rebuildMime = m_rebuildMime || mime;
-  m_rebuildApplications = m_rebuildApplications || applications;
-  if (!m_rebuildMime && !m_rebuildApplications) return;
-  if (!m_desktopRebuild) {
-    m_desktopRebuild = new TBackgroundTask(this);
-    m_desktopRebuild->OnFinish = [this] {
-      // A change made while the tools ran is rebuilt now.
-      if (m_rebuildMime || m_rebuildApplications) {
-        QMetaObject::invokeMethod(
-            this, [this] { RebuildDesktop(false, false); }, Qt::QueuedConnection);
-      }
-    };
-  }
-  if (m_desktopRebuild->Running() > 0) return;
-  const bool runMime = std::exchange(m_rebuildMime, false);
-  const bool runApplications = std::exchange(m_rebuildApplications, false);
-  m_desktopRebuild->OnExecute = [this, runMime, runApplications](TBackgroundTask::Worker& worker) {
-    const QString failed = RebuildDesktopDatabases(UserDesktopFolders(), runMime, runApplications);
-    if (!failed.isEmpty()) {
-      worker.Queue([this, failed] {
-        SetStatus("The desktop's databases were not rebuilt: " + failed + ".");
-      });
-    }
-  };
-  m_desktopRebuild->Execute();
+  if (!mime && !applications) return;
+  DesktopRebuilder& rebuilder = DesktopRebuilder::Instance();
+  rebuilder.SetFailureListener(this, [this](const QString& failed) {
+    SetStatus("The desktop's databases were not rebuilt: " + failed + ".");
+  });
+  rebuilder.Request(UserDesktopFolders(), mime, applications);
 }
 
 void TForm1::Image1Click() {

@@ -58,8 +58,9 @@ class DesktopApplier {
   BackupNamer m_namer;
 };
 
-// Runs update-mime-database and update-desktop-database on the user's folders; blocks,
-// so it belongs on a worker thread. Returns what failed, empty when all ran.
+// Runs update-mime-database and update-desktop-database on the user's folders and waits
+// for them: for the command line (the window uses DesktopRebuilder). Returns what failed,
+// empty when all ran.
 QString RebuildDesktopDatabases(const DesktopFolders& folders, bool mime, bool applications);
 
 }  // namespace kestrova

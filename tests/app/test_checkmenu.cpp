@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <filesystem>
+#include <functional>
 
 #include "app/Main.h"
 #include "dialogs/CheckAssociations.h"
@@ -16,16 +17,28 @@ namespace {
 
 class CheckMenuTest : public MainWindowTest {};
 
-bool Finished(CheckAssociationsDialog* dialog) {
-  QElapsedTimer clock;
-  clock.start();
-  QTimer wake;
-  wake.start(50);
-  while (dialog->Checking()) {
-    if (clock.elapsed() > 20000) return false;
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  }
-  return true;
+// Runs `then` from the dialog's own loop once its check has ended, looking every few
+// milliseconds: waiting in a nested loop instead would sit inside the event that started
+// the wait, and events the worker posts meanwhile may then wait for that one to end. A
+// check that never ends closes the dialog, so the test fails rather than hangs.
+void AfterCheck(CheckAssociationsDialog* dialog, std::function<void()> then) {
+  auto* poll = new QTimer(dialog);
+  auto* clock = new QElapsedTimer;
+  clock->start();
+  QObject::connect(poll, &QTimer::timeout, dialog, [dialog, poll, clock, then] {
+    if (dialog->Checking() && clock->elapsed() < 60000) return;
+    poll->stop();
+    poll->deleteLater();
+    const bool finished = !dialog->Checking();
+    delete clock;
+    EXPECT_TRUE(finished) << "the check did not end";
+    if (finished) {
+      then();
+    } else {
+      dialog->reject();
+    }
+  });
+  poll->start(10);
 }
 
 // The shownfile backups written since `since`, with what they hold.
@@ -62,17 +75,17 @@ TEST_F(CheckMenuTest, MendsFromTheToolsMenuWithABackupAndReloadsTheShownType) {
     auto* dialog = dynamic_cast<CheckAssociationsDialog*>(QApplication::activeModalWidget());
     ASSERT_NE(dialog, nullptr);
     ran = true;
-    EXPECT_TRUE(Finished(dialog));
-    QTreeWidget* tree = dialog->Tree();
-    for (int i = 0; i < tree->topLevelItemCount(); ++i) groups << tree->topLevelItem(i)->text(0);
-    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
-      if (tree->topLevelItem(i)->text(0).startsWith("Icons"))
-        tree->topLevelItem(i)->setSelected(true);
-    }
-    m_boxes->confirmAnswers = {true};
-    dialog->MendSelected();
-    EXPECT_TRUE(Finished(dialog));
-    dialog->reject();
+    AfterCheck(dialog, [&, dialog] {
+      QTreeWidget* tree = dialog->Tree();
+      for (int i = 0; i < tree->topLevelItemCount(); ++i) groups << tree->topLevelItem(i)->text(0);
+      for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+        if (tree->topLevelItem(i)->text(0).startsWith("Icons"))
+          tree->topLevelItem(i)->setSelected(true);
+      }
+      m_boxes->confirmAnswers = {true};
+      dialog->MendSelected();
+      AfterCheck(dialog, [dialog] { dialog->reject(); });
+    });
   });
   item->trigger();
   ASSERT_TRUE(ran);

@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 
 #include <QAbstractProxyModel>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileSystemModel>
@@ -306,11 +307,13 @@ TEST(BrowseDialog, TheProgramsFilterListsFoldersAndFilesThatCanRun) {
     names.sort();
     return names;
   };
-  // The folder is read on a thread of the model's own.
-  for (int i = 0; i < 500 && files->rowCount(files->index(folder)) < 3; ++i) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  EXPECT_EQ(listed(), (QStringList{"bin", "tool"}));
+  // The folder and the files' permissions are read on a thread of the model's own, in
+  // batches: wait, by the clock, until the list settles.
+  const QStringList programs{"bin", "tool"};
+  QElapsedTimer clock;
+  clock.start();
+  while (listed() != programs && clock.elapsed() < 20000) QTest::qWait(20);
+  EXPECT_EQ(listed(), programs);
   dialog->selectNameFilter("All Files (*)");
   emit dialog->filterSelected("All Files (*)");
   EXPECT_EQ(listed(), (QStringList{"bin", "notes.txt", "tool"}));
