@@ -273,7 +273,7 @@ void TForm1::BuildMenus() {
   RemoveDesktopChanges1->setToolTip(
       "Take back the file types, entries and defaults Kestrova gave the desktop");
   CheckAssociations1 = Item(ools1, "CheckAssociations1", "&Check Associations");
-  WineAssociations1 = Item(ools1, "WineAssociations1", "&Wine's Associations...");
+  WineAssociations1 = Item(ools1, "WineAssociations1", "&Wine's Associations");
   WineAssociations1->setToolTip("See and remove the associations Wine gave the desktop");
 
   Help1 = menuBar()->addMenu("&Help");
