@@ -11,8 +11,6 @@
 #include <filesystem>
 #include <system_error>
 
-#include "store/UserFolders.h"
-
 namespace kestrova {
 namespace {
 
@@ -22,30 +20,6 @@ QString Reason(int error) { return QString::fromStdString(std::generic_category(
 QString InQuotes(const QString& text) { return '"' + text + '"'; }
 
 }  // namespace
-
-QString BackupDir(const QString& programDir) {
-  QString dir = qEnvironmentVariable("KESTROVA_BACKUP_DIR");
-  if (dir.isEmpty()) {
-    if (!programDir.isEmpty() && ::access(QFile::encodeName(programDir).constData(), W_OK) == 0) {
-      dir = programDir;
-    } else {
-      dir = QString::fromStdString(KestrovaDataDir()) + "/backups";
-    }
-  }
-  return dir.endsWith('/') ? dir : dir + '/';
-}
-
-QString BackupFileName(const QString& dir, const QString& name, const QDateTime& now) {
-  QString safe = name;
-  safe.replace('/', '_');
-  const QString tail = '-' + now.toString("yyyyMMdd-HHmmss") + ".reg";
-  // A key name may hold 255 characters, which can be three times as many bytes.
-  const qsizetype room = NAME_MAX - QFile::encodeName(tail).size();
-  while (QFile::encodeName(safe).size() > room) {
-    safe.chop(safe.size() >= 2 && safe.back().isLowSurrogate() ? 2 : 1);
-  }
-  return dir + safe + tail;
-}
 
 QString BackupObstacle(const QString& file) {
   const QByteArray path = QFile::encodeName(file);

@@ -1,20 +1,12 @@
 #pragma once
-// Where backups go, what they are called, and whether one was written.
+// Whether a backup can be written, and whether one was (the names: platform/BackupNames).
 
-#include <QDateTime>
 #include <QString>
 #include <cstdint>
 
+#include "platform/BackupNames.h"
+
 namespace kestrova {
-
-// $KESTROVA_BACKUP_DIR when set; else the program's directory when it is writable; else
-// $XDG_DATA_HOME/kestrova/backups. With a trailing separator; not created here.
-QString BackupDir(const QString& programDir);
-
-// "<dir><name>-yyyymmdd-hhmmss.reg", local time on the 24-hour clock. A "/" in the name
-// becomes "_", so a key name can never place the file outside the backup folder, and a
-// name too long for a file name is cut (at a character) so the whole name fits.
-QString BackupFileName(const QString& dir, const QString& name, const QDateTime& now);
 
 // Why the backup file cannot be written, or the empty text when nothing stands in its
 // way. Makes the folder when it is missing.

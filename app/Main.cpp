@@ -273,6 +273,8 @@ void TForm1::BuildMenus() {
   RemoveDesktopChanges1->setToolTip(
       "Take back the file types, entries and defaults Kestrova gave the desktop");
   CheckAssociations1 = Item(ools1, "CheckAssociations1", "&Check Associations");
+  WineAssociations1 = Item(ools1, "WineAssociations1", "&Wine's Associations");
+  WineAssociations1->setToolTip("See and remove the associations Wine gave the desktop");
 
   Help1 = menuBar()->addMenu("&Help");
   Help1->setObjectName("Help1");
@@ -351,6 +353,7 @@ void TForm1::Connect() {
   connect(ImportFromDesktop1, &QAction::triggered, this, &TForm1::ImportFromDesktop1Click);
   connect(RemoveDesktopChanges1, &QAction::triggered, this, &TForm1::RemoveDesktopChanges1Click);
   connect(CheckAssociations1, &QAction::triggered, this, &TForm1::CheckAssociations1Click);
+  connect(WineAssociations1, &QAction::triggered, this, &TForm1::WineAssociations1Click);
   connect(Image1, &ClickableImage::clicked, this, &TForm1::Image1Click);
   connect(WebHelpB, &QAction::triggered, this, &TForm1::WebHelpBExecute);
   connect(ReferenceBtn, &QPushButton::clicked, WebHelpB, &QAction::trigger);

@@ -123,6 +123,8 @@ class TForm1 : public QMainWindow, public EditedAssociation {
   // Refreshes the store from the desktop's databases after a backup of all the classes.
   void ImportFromDesktop1Click();
   void CheckAssociations1Click();
+  // Wine's entries, MIME types and defaults on the desktop, removable one by one or all.
+  void WineAssociations1Click();
 
   // The status bar's one simple text.
   void SetStatus(const QString& text) override;
@@ -193,6 +195,7 @@ class TForm1 : public QMainWindow, public EditedAssociation {
   QAction* ImportFromDesktop1;
   QAction* RemoveDesktopChanges1;
   QAction* CheckAssociations1;
+  QAction* WineAssociations1;
   QMenu* Help1;
   QAction* Help2;
   QAction* HelpontheWeb1;

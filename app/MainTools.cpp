@@ -11,6 +11,7 @@
 #include "app/Main.h"
 #include "dialogs/CheckAssociations.h"
 #include "dialogs/Settings.h"
+#include "dialogs/WineAssociations.h"
 #include "platform/Boxes.h"
 #include "platform/CheckProbesDesktop.h"
 #include "platform/Clock.h"
@@ -69,13 +70,13 @@ PickIconDialog& IconDlg(TForm1& form) {
 
 // The desktop files' backups sit beside the .reg backups and are named the same way,
 // with the file's own suffix: "mimeapps-20261209-011500.list".
+QString DesktopBackupFile(const QString& name, const QString& suffix) {
+  return DesktopBackupFileName(BackupDir(QCoreApplication::applicationDirPath()), name, suffix,
+                               TheClock().Now());
+}
+
 DesktopApplier MakeDesktopApplier() {
-  return DesktopApplier(UserDesktopFolders(), [](const QString& name, const QString& suffix) {
-    QString file =
-        BackupFileName(BackupDir(QCoreApplication::applicationDirPath()), name, TheClock().Now());
-    file.chop(QStringLiteral(".reg").size());
-    return suffix.isEmpty() ? file : file + '.' + suffix;
-  });
+  return DesktopApplier(UserDesktopFolders(), DesktopBackupFile);
 }
 
 }  // namespace
@@ -263,8 +264,25 @@ void TForm1::CheckAssociations1Click() {
           .toStdString();
     });
   };
+  services.desktop = [] { return std::make_unique<DesktopCheckView>(UserDesktopFolders()); };
+  services.desktopMends = [] {
+    return std::make_unique<DesktopCheckMends>(UserDesktopFolders(), DesktopBackupFile);
+  };
+  services.rebuild = [this](bool mime, bool applications) { RebuildDesktop(mime, applications); };
   services.mended = [this](const std::vector<Finding>& mended) {
     TheNotifier().AssocChanged();
+    // The desktop follows the store's mends as it follows every other change of the store.
+    QStringList extensions;
+    QStringList fileTypes;
+    for (const Finding& f : mended) {
+      if (IsDesktopKind(f.kind)) continue;
+      if (!f.extension.empty()) extensions << QString::fromStdString(f.extension);
+      if (!f.progId.empty() && !fileTypes.contains(QString::fromStdString(f.progId))) {
+        fileTypes << QString::fromStdString(f.progId);
+      }
+    }
+    if (!extensions.isEmpty()) AssociationsChanged(extensions, QString());
+    for (const QString& fileType : fileTypes) AssociationsChanged({}, fileType);
     bool shown = false;
     for (const Finding& f : mended) {
       const auto same = [](const std::string& a, const QString& b) {
@@ -278,6 +296,15 @@ void TForm1::CheckAssociations1Click() {
   };
   CheckAssociationsDialog dialog(this, std::move(services));
   dialog.CheckAgain();
+  dialog.exec();
+}
+
+void TForm1::WineAssociations1Click() {
+  WineAssociationsDialog::Services services;
+  services.folders = UserDesktopFolders();
+  services.namer = DesktopBackupFile;
+  services.rebuild = [this](bool mime, bool applications) { RebuildDesktop(mime, applications); };
+  WineAssociationsDialog dialog(this, std::move(services));
   dialog.exec();
 }
 

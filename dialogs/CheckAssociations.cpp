@@ -90,18 +90,25 @@ bool CheckAssociationsDialog::CheckAgain() {
   m_error = error;
   auto programs = m_services.programs;
   auto files = m_services.files;
+  auto desktop = m_services.desktop;
   QPointer<QProgressBar> progress = m_progress;
-  m_task->OnExecute = [result, error, programs, files, progress](TBackgroundTask::Worker& worker) {
+  m_task->OnExecute = [result, error, programs, files, desktop,
+                       progress](TBackgroundTask::Worker& worker) {
     try {
       // The engine of this thread: a connection of its own, so the window's reads go on.
       auto engine = AcquireEngine();
       auto resolver = programs();
       auto probes = files();
-      *result = CheckAssociations(*engine, *resolver, *probes, [&worker, progress](double f) {
-        worker.Queue([progress, f] {
-          if (progress) progress->setValue(static_cast<int>(f * 100));
-        });
-      });
+      // The desktop's probe reads files only: no process, no GIO on this thread.
+      auto desktopProbe = desktop ? desktop() : nullptr;
+      *result = CheckAssociations(
+          *engine, *resolver, *probes,
+          [&worker, progress](double f) {
+            worker.Queue([progress, f] {
+              if (progress) progress->setValue(static_cast<int>(f * 100));
+            });
+          },
+          desktopProbe.get());
     } catch (const std::exception& e) {
       *error = e.what();
     }
@@ -173,20 +180,29 @@ void CheckAssociationsDialog::MendSelected() {
   const auto picked = Selected();
   if (picked.empty()) return;
   QString list;
-  for (const Finding* f : picked) list += "\n" + Q(f->subject) + ": " + Q(f->mend);
-  if (!TheBoxes().Confirm(this, kCaption,
-                          QString("Mend %1 problem(s)? Each key is backed up first; importing "
-                                  "the backups undoes the mends.\n")
-                                  .arg(picked.size()) +
-                              list)) {
-    return;
+  bool desktopFiles = false;
+  for (const Finding* f : picked) {
+    list += "\n" + Q(f->subject) + ": " + Q(f->mend);
+    desktopFiles = desktopFiles || IsDesktopKind(f->kind);
   }
+  QString question = QString(
+                         "Mend %1 problem(s)? Each key is backed up first; importing "
+                         "the backups undoes the mends.\n")
+                         .arg(picked.size());
+  if (desktopFiles) {
+    question +=
+        "Each desktop file is copied to the backup folder first; copying it back undoes the "
+        "mend.\n";
+  }
+  if (!TheBoxes().Confirm(this, kCaption, question + list)) return;
   std::vector<Finding> mended;
   QStringList failures;
+  std::unique_ptr<DesktopCheckMends> desktopMends;
+  if (desktopFiles && m_services.desktopMends) desktopMends = m_services.desktopMends();
   try {
     auto engine = AcquireEngine();
     auto backup = m_services.backup(*engine);
-    AssociationMender mender(*engine, *backup);
+    AssociationMender mender(*engine, *backup, desktopMends.get());
     for (const Finding* f : picked) {
       std::string done;
       if (mender.Mend(*f, &done)) {
@@ -199,6 +215,10 @@ void CheckAssociationsDialog::MendSelected() {
     failures << Q(e.what());
   }
   if (!mended.empty() && m_services.mended) m_services.mended(mended);
+  if (desktopMends && m_services.rebuild &&
+      (desktopMends->RebuildMime() || desktopMends->RebuildApplications())) {
+    m_services.rebuild(desktopMends->RebuildMime(), desktopMends->RebuildApplications());
+  }
   if (!failures.isEmpty()) {
     TheBoxes().Message(this, kCaption, "Some problems were not mended:\n" + failures.join('\n'),
                        Boxes::Icon::Error);

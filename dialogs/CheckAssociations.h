@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/BackgroundTask.h"
+#include "platform/CheckProbesDesktop.h"
 #include "store/AssociationCheck.h"
 
 class QLabel;
@@ -21,12 +22,17 @@ namespace kestrova {
 class CheckAssociationsDialog : public QDialog {
  public:
   // What the window needs from outside: probes made on the worker thread for each run, the
-  // backups its mends take (the program's), and who is told of the mends done.
+  // backups its mends take (the program's), and who is told of the mends done. Without
+  // `desktop` only the store is checked; the desktop's mends are followed by `rebuild`
+  // (on this thread) when they changed entries or MIME packages.
   struct Services {
     std::function<std::unique_ptr<ProgramResolver>()> programs;
     std::function<std::unique_ptr<CheckFiles>()> files;
     std::function<std::unique_ptr<KeyBackup>(RegistryEngine&)> backup;
     std::function<void(const std::vector<Finding>&)> mended;
+    std::function<std::unique_ptr<DesktopProbe>()> desktop;
+    std::function<std::unique_ptr<DesktopCheckMends>()> desktopMends;
+    std::function<void(bool mime, bool applications)> rebuild;
   };
 
   CheckAssociationsDialog(QWidget* parent, Services services);

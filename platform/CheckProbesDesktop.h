@@ -1,9 +1,12 @@
 #pragma once
 // The association check's view of the machine: programs found the way the opener finds
-// them, files and their icons through the icon source.
+// them, files and their icons through the icon source, and the user's desktop files.
 
 #include <memory>
 
+#include <QStringList>
+
+#include "platform/DesktopApply.h"
 #include "platform/OpenerDesktop.h"
 #include "store/AssociationCheck.h"
 #include "store/IconSource.h"
@@ -32,6 +35,46 @@ class DesktopCheckFiles final : public CheckFiles {
 
  private:
   std::shared_ptr<IconSource> m_icons;
+};
+
+// The user's mimeapps.list, Kestrova's entries and ledger, and Wine's entries, read from
+// the files only (no GIO, no process), so the check's worker thread may ask.
+class DesktopCheckView final : public DesktopProbe {
+ public:
+  explicit DesktopCheckView(DesktopFolders folders) : m_folders(std::move(folders)) {}
+  DesktopFacts Read() override;
+  // Found as the desktop finds an id: in the applications folder of $XDG_DATA_HOME, then of
+  // each $XDG_DATA_DIRS entry, "vendor-name.desktop" also as "vendor/name.desktop"; the
+  // first file found counts, and one marked Hidden hides the id.
+  bool EntryExists(const std::string& id) override;
+
+ private:
+  DesktopFolders m_folders;
+};
+
+// The desktop kinds' mends, each file copied to the backups first. The databases are
+// rebuilt by the caller afterwards when RebuildMime/RebuildApplications say so.
+class DesktopCheckMends final : public DesktopMends {
+ public:
+  DesktopCheckMends(DesktopFolders folders, BackupNamer namer)
+      : m_folders(std::move(folders)), m_namer(std::move(namer)) {}
+  bool Mend(const Finding& finding, std::string* done) override;
+
+  bool RebuildMime() const { return m_rebuildMime; }
+  bool RebuildApplications() const { return m_rebuildApplications; }
+  // The copies written, in order.
+  const QStringList& Backups() const { return m_backups; }
+
+ private:
+  bool MendListLine(const Finding& f, std::string* why);
+  bool MendOwnEntry(const Finding& f, std::string* why);
+  bool MendWine(const Finding& f, std::string* why);
+
+  DesktopFolders m_folders;
+  BackupNamer m_namer;
+  bool m_rebuildMime = false;
+  bool m_rebuildApplications = false;
+  QStringList m_backups;
 };
 
 }  // namespace kestrova

@@ -61,6 +61,20 @@ std::optional<QByteArray> MimeAppsList::Get(const QByteArray& group, const QByte
   return {};
 }
 
+std::vector<std::pair<QByteArray, QByteArray>> MimeAppsList::Entries(
+    const QByteArray& group) const {
+  std::vector<std::pair<QByteArray, QByteArray>> entries;
+  QByteArray current;
+  for (const Line& line : Lines(m_text)) {
+    if (IsGroupHeader(line.body, &current)) continue;
+    if (current != group) continue;
+    if (const auto key = KeyOf(line.body)) {
+      entries.emplace_back(*key, line.body.mid(line.body.indexOf('=') + 1).trimmed());
+    }
+  }
+  return entries;
+}
+
 void MimeAppsList::Set(const QByteArray& group, const QByteArray& key, const QByteArray& value) {
   const QByteArray entry = key + '=' + value;
   QByteArray current;

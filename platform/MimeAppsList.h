@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QString>
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace kestrova {
 
@@ -22,6 +24,9 @@ class MimeAppsList {
   void Set(const QByteArray& group, const QByteArray& key, const QByteArray& value);
   // Removes every "key=" line of the group (the group stays, even when empty).
   void Remove(const QByteArray& group, const QByteArray& key);
+
+  // Every "key=value" line of the group, in the file's order, values as written.
+  std::vector<std::pair<QByteArray, QByteArray>> Entries(const QByteArray& group) const;
 
   const QByteArray& Text() const { return m_text; }
 

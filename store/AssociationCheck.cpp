@@ -367,6 +367,62 @@ class Checker {
   std::unordered_map<std::string, int> m_icons;
 };
 
+// The desktop's kinds, from the facts the probe read.
+void CheckDesktop(DesktopProbe& probe, std::vector<Finding>& findings) {
+  const DesktopFacts facts = probe.Read();
+  std::set<std::string> named;
+  std::map<std::string, bool> exists;
+  std::set<std::string> wine;
+  for (const DesktopFacts::WineEntry& entry : facts.wineEntries) wine.insert(entry.id);
+  std::vector<Finding> stale;
+  for (const DesktopFacts::ListLine& line : facts.userList) {
+    for (const std::string& id : line.ids) {
+      named.insert(id);
+      auto [it, fresh] = exists.try_emplace(id, true);
+      if (fresh) it->second = wine.contains(id) || probe.EntryExists(id);
+      if (it->second) continue;
+      Finding f =
+          Make(CheckKind::StaleDesktopDefault, line.type,
+               std::string(line.isDefault ? "the default " : "the association ") + Quoted(id) +
+                   " in mimeapps.list names an application that is not installed",
+               "remove " + Quoted(id) + " from mimeapps.list");
+      f.contentType = line.type;
+      f.desktopEntry = id;
+      f.listGroup = line.group;
+      stale.push_back(std::move(f));
+    }
+  }
+  for (Finding& f : stale) findings.push_back(std::move(f));
+  for (const std::string& id : facts.ownEntries) {
+    if (named.contains(id) || facts.ledgerEntries.contains(id)) continue;
+    Finding f = Make(CheckKind::UnusedDesktopEntry, id,
+                     "Kestrova's desktop entry is not applied to any extension nor chosen in "
+                     "mimeapps.list",
+                     "remove the entry");
+    f.desktopEntry = id;
+    findings.push_back(std::move(f));
+  }
+  for (const DesktopFacts::WineEntry& entry : facts.wineEntries) {
+    if (entry.prefixExists) continue;
+    std::string problem =
+        "opens files in the Wine prefix " + Quoted(entry.prefix) + ", which no longer exists";
+    if (entry.listLines > 0) {
+      problem += "; " + std::to_string(entry.listLines) +
+                 (entry.listLines == 1 ? " line" : " lines") + " of mimeapps.list choose it";
+    }
+    Finding f = Make(CheckKind::WineLeftover, entry.id, problem,
+                     "remove the entry, its Wine MIME types and the lines choosing it");
+    f.desktopEntry = entry.id;
+    findings.push_back(std::move(f));
+  }
+  for (const std::string& type : facts.wineOrphanTypes) {
+    Finding f = Make(CheckKind::WineLeftover, type,
+                     "a MIME type of Wine's that no Wine entry lists", "remove the MIME type");
+    f.contentType = type;
+    findings.push_back(std::move(f));
+  }
+}
+
 // The key at a layout path under HKEY_CLASSES_ROOT, or none.
 std::optional<KeyRef> KeyAt(RegistryEngine& engine, const std::string& path) {
   KeyRef key = engine.Root(RootKey::ClassesRoot);
@@ -408,6 +464,12 @@ const char* CheckKindName(CheckKind kind) {
       return "broken-icon";
     case CheckKind::UnknownContentType:
       return "unknown-content-type";
+    case CheckKind::StaleDesktopDefault:
+      return "stale-desktop-default";
+    case CheckKind::UnusedDesktopEntry:
+      return "unused-desktop-entry";
+    case CheckKind::WineLeftover:
+      return "wine-leftover";
   }
   return "";
 }
@@ -426,11 +488,22 @@ const char* CheckKindCaption(CheckKind kind) {
       return "Icons that cannot be found";
     case CheckKind::UnknownContentType:
       return "Content types the MIME database does not match";
+    case CheckKind::StaleDesktopDefault:
+      return "Desktop defaults naming a missing application";
+    case CheckKind::UnusedDesktopEntry:
+      return "Kestrova's desktop entries nothing uses";
+    case CheckKind::WineLeftover:
+      return "Wine associations left behind";
   }
   return "";
 }
 
 bool IsFault(CheckKind kind) { return kind != CheckKind::UnusedFileType; }
+
+bool IsDesktopKind(CheckKind kind) {
+  return kind == CheckKind::StaleDesktopDefault || kind == CheckKind::UnusedDesktopEntry ||
+         kind == CheckKind::WineLeftover;
+}
 
 bool CheckKindFromName(const std::string& name, CheckKind* kind) {
   for (CheckKind k : kAllCheckKinds) {
@@ -444,12 +517,16 @@ bool CheckKindFromName(const std::string& name, CheckKind* kind) {
 
 std::vector<Finding> CheckAssociations(RegistryEngine& engine, ProgramResolver& programs,
                                        CheckFiles& files,
-                                       const std::function<void(double)>& progress) {
-  return Checker(engine, programs, files, progress).Run();
+                                       const std::function<void(double)>& progress,
+                                       DesktopProbe* desktop) {
+  std::vector<Finding> findings = Checker(engine, programs, files, progress).Run();
+  if (desktop) CheckDesktop(*desktop, findings);
+  return findings;
 }
 
-AssociationMender::AssociationMender(RegistryEngine& engine, KeyBackup& backup)
-    : m_engine(engine), m_backup(backup) {}
+AssociationMender::AssociationMender(RegistryEngine& engine, KeyBackup& backup,
+                                     DesktopMends* desktop)
+    : m_engine(engine), m_backup(backup), m_desktop(desktop) {}
 
 bool AssociationMender::Back(const std::string& name, const std::string& key, bool exists,
                              std::string* reason) {
@@ -460,6 +537,11 @@ bool AssociationMender::Back(const std::string& name, const std::string& key, bo
 }
 
 bool AssociationMender::Mend(const Finding& f, std::string* done) {
+  if (IsDesktopKind(f.kind)) {
+    if (m_desktop) return m_desktop->Mend(f, done);
+    *done = "not mended: " + f.subject + ": the desktop's files are not at hand";
+    return false;
+  }
   std::string reason;
   try {
     switch (f.kind) {
@@ -526,6 +608,10 @@ bool AssociationMender::Mend(const Finding& f, std::string* done) {
                 " in the MIME database";
         return true;
       }
+      case CheckKind::StaleDesktopDefault:
+      case CheckKind::UnusedDesktopEntry:
+      case CheckKind::WineLeftover:
+        break;
     }
   } catch (const StoreError& e) {
     reason = e.what();

@@ -13,17 +13,24 @@ namespace kestrova {
 
 // What a finding is about. New kinds (the desktop's, Wine's) are added at the end.
 enum class CheckKind {
-  DanglingExtension,   // an extension names a file type that has no key
-  UnusedFileType,      // a file type no extension names (information only)
-  MissingProgram,      // an action's command names no program that can run
-  BadDefaultAction,    // the "shell" key's default names no action
-  BrokenIcon,          // a DefaultIcon whose file is missing or holds no icon at its index
-  UnknownContentType,  // a Content Type the MIME database does not know, or knows for another
+  DanglingExtension,    // an extension names a file type that has no key
+  UnusedFileType,       // a file type no extension names (information only)
+  MissingProgram,       // an action's command names no program that can run
+  BadDefaultAction,     // the "shell" key's default names no action
+  BrokenIcon,           // a DefaultIcon whose file is missing or holds no icon at its index
+  UnknownContentType,   // a Content Type the MIME database does not know, or knows for another
+  StaleDesktopDefault,  // the user's mimeapps.list names an application that is not installed
+  UnusedDesktopEntry,   // a desktop entry of Kestrova's that nothing applies or chooses
+  WineLeftover,         // a Wine entry whose prefix is gone, or a Wine MIME type no entry lists
 };
 
 inline constexpr CheckKind kAllCheckKinds[] = {
-    CheckKind::DanglingExtension, CheckKind::UnusedFileType, CheckKind::MissingProgram,
-    CheckKind::BadDefaultAction,  CheckKind::BrokenIcon,     CheckKind::UnknownContentType};
+    CheckKind::DanglingExtension,   CheckKind::UnusedFileType,     CheckKind::MissingProgram,
+    CheckKind::BadDefaultAction,    CheckKind::BrokenIcon,         CheckKind::UnknownContentType,
+    CheckKind::StaleDesktopDefault, CheckKind::UnusedDesktopEntry, CheckKind::WineLeftover};
+
+// Whether a kind concerns the desktop's files rather than the store.
+bool IsDesktopKind(CheckKind kind);
 
 // The kind's name on the command line and in scripts ("missing-program").
 const char* CheckKindName(CheckKind kind);
@@ -50,6 +57,9 @@ struct Finding {
   std::string progId;
   std::string verb;
   std::string contentType;
+  // For the desktop's kinds: the desktop entry ("x.desktop") and the mimeapps.list group.
+  std::string desktopEntry;
+  std::string listGroup;
 };
 
 // How the launcher would find the program of a command line.
@@ -77,12 +87,55 @@ class CheckFiles {
   virtual int IconCount(const std::string& file) = 0;
 };
 
+// What the check sees of the user's desktop, read by the desktop's probe.
+struct DesktopFacts {
+  // A line of the user's mimeapps.list that chooses applications ([Default Applications],
+  // [Added Associations]): the group, the MIME type, the desktop entries it names.
+  struct ListLine {
+    std::string group;
+    bool isDefault = false;  // the [Default Applications] group
+    std::string type;
+    std::vector<std::string> ids;
+  };
+  struct WineEntry {
+    std::string id;
+    std::string prefix;
+    bool prefixExists = true;
+    std::vector<std::string> types;
+    int listLines = 0;  // the mimeapps.list lines naming it
+  };
+  std::vector<ListLine> userList;
+  std::vector<std::string> ownEntries;  // Kestrova's entries in the user's applications folder
+  std::set<std::string> ledgerEntries;  // the entries Kestrova's ledger applies
+  std::vector<WineEntry> wineEntries;
+  std::vector<std::string> wineOrphanTypes;  // Wine's MIME types no Wine entry lists
+};
+
+class DesktopProbe {
+ public:
+  virtual ~DesktopProbe() = default;
+  virtual DesktopFacts Read() = 0;
+  // Whether the desktop entry is installed where the desktop looks (and not Hidden).
+  virtual bool EntryExists(const std::string& id) = 0;
+};
+
+// Mends a finding of a desktop kind in the user's files, each changed file copied to the
+// backups first.
+class DesktopMends {
+ public:
+  virtual ~DesktopMends() = default;
+  // As AssociationMender::Mend.
+  virtual bool Mend(const Finding& finding, std::string* done) = 0;
+};
+
 // Reads HKEY_CLASSES_ROOT in one read transaction. `progress` (may be empty) is called now
 // and then with a fraction from 0 to 1. Findings come grouped by kind, in the order of
 // kAllCheckKinds, each group in the store's order. Throws StoreError.
+// With `desktop`, the desktop's kinds follow the store's.
 std::vector<Finding> CheckAssociations(RegistryEngine& engine, ProgramResolver& programs,
                                        CheckFiles& files,
-                                       const std::function<void(double)>& progress = {});
+                                       const std::function<void(double)>& progress = {},
+                                       DesktopProbe* desktop = nullptr);
 
 // Writes a backup of a key before a mend changes it.
 class KeyBackup {
@@ -100,7 +153,8 @@ class KeyBackup {
 // two mends of one run is backed up once, as it was before the run.
 class AssociationMender {
  public:
-  AssociationMender(RegistryEngine& engine, KeyBackup& backup);
+  // `desktop` mends the desktop's kinds; without it they are not mended.
+  AssociationMender(RegistryEngine& engine, KeyBackup& backup, DesktopMends* desktop = nullptr);
   // Mends one finding. True with `done` saying what was done; false with `done` saying why
   // not (no mend for the kind, the backup failed, the store refused). A finding whose
   // problem is gone meanwhile is left alone and counts as mended.
@@ -111,6 +165,7 @@ class AssociationMender {
 
   RegistryEngine& m_engine;
   KeyBackup& m_backup;
+  DesktopMends* m_desktop;
   std::set<std::string> m_saved;
 };
 

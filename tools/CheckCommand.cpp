@@ -1,12 +1,9 @@
 #include "tools/CheckCommand.h"
 
-#include <unistd.h>
-
 #include <QDateTime>
 #include <QFile>
-#include <climits>
 
-#include "store/UserFolders.h"
+#include "platform/BackupNames.h"
 
 namespace kestrova {
 namespace {
@@ -15,17 +12,10 @@ constexpr const char* kName = "kestrova-regedit: ";
 
 }  // namespace
 
-// The same names as the program's backups (app/Backups.cpp), which this program cannot
-// link: a "/" becomes "_", and the name is cut at a character so that the whole fits.
 std::string CheckBackupFile(const std::string& dir, const std::string& name) {
-  QString safe = QString::fromStdString(name);
-  safe.replace('/', '_');
-  const QString tail = '-' + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss") + ".reg";
-  const qsizetype room = NAME_MAX - QFile::encodeName(tail).size();
-  while (QFile::encodeName(safe).size() > room) {
-    safe.chop(safe.size() >= 2 && safe.back().isLowSurrogate() ? 2 : 1);
-  }
-  return dir + QFile::encodeName(safe + tail).toStdString();
+  return QFile::encodeName(BackupFileName(QString::fromStdString(dir), QString::fromStdString(name),
+                                          QDateTime::currentDateTime()))
+      .toStdString();
 }
 
 namespace {
@@ -50,20 +40,12 @@ std::string Field(std::string text) {
 }  // namespace
 
 std::string CheckBackupDir(const std::string& programDir) {
-  std::string dir;
-  if (const char* env = std::getenv("KESTROVA_BACKUP_DIR"); env && *env) {
-    dir = env;
-  } else if (!programDir.empty() && ::access(programDir.c_str(), W_OK) == 0) {
-    dir = programDir;
-  } else {
-    dir = KestrovaDataDir() + "/backups";
-  }
-  return dir.ends_with('/') ? dir : dir + '/';
+  return QFile::encodeName(BackupDir(QString::fromStdString(programDir))).toStdString();
 }
 
 int RunCheck(const std::vector<std::string>& args, RegistryEngine& engine,
              ProgramResolver& programs, CheckFiles& files, KeyBackup& backup, std::ostream& out,
-             std::ostream& err) {
+             std::ostream& err, DesktopProbe* desktop, DesktopMends* mends) {
   bool fix = false;
   bool all = false;
   CheckKind kind = CheckKind::DanglingExtension;
@@ -81,7 +63,7 @@ int RunCheck(const std::vector<std::string>& args, RegistryEngine& engine,
     return Usage(err, "--check takes no " + args[i]);
   }
   try {
-    const std::vector<Finding> findings = CheckAssociations(engine, programs, files);
+    const std::vector<Finding> findings = CheckAssociations(engine, programs, files, {}, desktop);
     if (!fix) {
       bool fault = false;
       for (const Finding& f : findings) {
@@ -91,7 +73,7 @@ int RunCheck(const std::vector<std::string>& args, RegistryEngine& engine,
       }
       return fault ? 1 : 0;
     }
-    AssociationMender mender(engine, backup);
+    AssociationMender mender(engine, backup, mends);
     bool failed = false;
     for (const Finding& f : findings) {
       if (!IsFault(f.kind) || (!all && f.kind != kind)) continue;

@@ -21,9 +21,10 @@ std::string CheckBackupDir(const std::string& programDir);
 // `--check` prints every finding as KIND<TAB>SUBJECT<TAB>PROBLEM; exit 1 when any is a
 // fault, else 0. `--check --fix KIND` (or `all`) mends that kind's findings, printing the
 // backups written and what was done; exit 0 when all were mended, else 2. 2 for a usage or
-// store failure. `args` are kestrova-regedit's arguments, with --check among them.
+// store failure. `args` are kestrova-regedit's arguments, with --check among them. With
+// `desktop` the desktop's kinds are checked too, and mended through `mends`.
 int RunCheck(const std::vector<std::string>& args, RegistryEngine& engine,
              ProgramResolver& programs, CheckFiles& files, KeyBackup& backup, std::ostream& out,
-             std::ostream& err);
+             std::ostream& err, DesktopProbe* desktop = nullptr, DesktopMends* mends = nullptr);
 
 }  // namespace kestrova

@@ -12,6 +12,9 @@
 #include "tools/RegeditWindow.h"
 #endif
 #if KESTROVA_REGEDIT_CHECK
+#include <QDateTime>
+
+#include "platform/BackupNames.h"
 #include "platform/CheckProbesDesktop.h"
 #include "platform/IconSourceFactory.h"
 #include "regfile/RegKeyBackup.h"
@@ -34,7 +37,26 @@ int RunCheckHere(const std::vector<std::string>& args) {
       *engine,
       [&backups](const std::string& name) { return kestrova::CheckBackupFile(backups, name); },
       &std::cout);
-  return kestrova::RunCheck(args, *engine, programs, files, backup, std::cout, std::cerr);
+  // The desktop's files take copies named the same way, in the same folder.
+  const kestrova::DesktopFolders folders = kestrova::UserDesktopFolders();
+  kestrova::DesktopCheckView desktop(folders);
+  kestrova::DesktopCheckMends mends(
+      folders, [&backups](const QString& name, const QString& suffix) {
+        return kestrova::DesktopBackupFileName(QString::fromStdString(backups), name, suffix,
+                                               QDateTime::currentDateTime());
+      });
+  const int status = kestrova::RunCheck(args, *engine, programs, files, backup, std::cout,
+                                        std::cerr, &desktop, &mends);
+  for (const QString& copy : mends.Backups()) std::cout << "backup\t" << copy.toStdString() << '\n';
+  if (mends.RebuildMime() || mends.RebuildApplications()) {
+    const QString failed = kestrova::RebuildDesktopDatabases(folders, mends.RebuildMime(),
+                                                             mends.RebuildApplications());
+    if (!failed.isEmpty()) {
+      std::cerr << "kestrova-regedit: the desktop's databases were not rebuilt: "
+                << failed.toStdString() << '\n';
+    }
+  }
+  return status;
 }
 
 }  // namespace

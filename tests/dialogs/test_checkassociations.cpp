@@ -186,5 +186,54 @@ TEST_F(CheckWindowTest, AFailedMendIsToldAndChangesNothing) {
   ASSERT_TRUE(Finished());
 }
 
+TEST_F(CheckWindowTest, DesktopFindingsFollowTheStoresAndTheirMendsAskForARebuild) {
+  test::TempDir desk;
+  const DesktopFolders folders{QString::fromStdString(desk.File("data")),
+                               QString::fromStdString(desk.File("config"))};
+  std::filesystem::create_directories(desk.File("data/applications"));
+  test::WriteFile(desk.File("data/applications/wine-extension-kbq.desktop"),
+                  "[Desktop Entry]\nType=Application\nName=K\nMimeType=text/x-kbq;\n"
+                  "Exec=env WINEPREFIX=\"" +
+                      desk.File("gone") + "\" wine start /ProgIDOpen K %f\n");
+  std::vector<std::pair<bool, bool>> rebuilds;
+  m_dialog.reset();
+  CheckAssociationsDialog::Services services;
+  services.programs = [] { return std::make_unique<KnownPrograms>(); };
+  services.files = [] { return std::make_unique<KnownFiles>(); };
+  services.backup = [this](RegistryEngine& engine) {
+    return std::make_unique<RegKeyBackup>(
+        engine, [this](const std::string& name) { return m_backups.File(name + ".reg"); });
+  };
+  services.mended = [this](const std::vector<Finding>& mended) {
+    for (const Finding& f : mended) m_mended.push_back(f.subject);
+  };
+  services.desktop = [folders] { return std::make_unique<DesktopCheckView>(folders); };
+  services.desktopMends = [folders, &desk] {
+    return std::make_unique<DesktopCheckMends>(
+        folders, [&desk](const QString& n, const QString& s) {
+          return QString::fromStdString(desk.File("copies/")) + n + '.' + s;
+        });
+  };
+  services.rebuild = [&rebuilds](bool mime, bool apps) { rebuilds.emplace_back(mime, apps); };
+  m_dialog = std::make_unique<CheckAssociationsDialog>(nullptr, std::move(services));
+  ASSERT_TRUE(m_dialog->CheckAgain());
+  ASSERT_TRUE(Finished());
+  const auto groups = Groups();
+  ASSERT_EQ(groups.size(), 7u);
+  EXPECT_EQ(groups[6].first, "Wine associations left behind (1)");
+  EXPECT_EQ(groups[6].second, QStringList{"wine-extension-kbq.desktop"});
+
+  Group(6)->setSelected(true);
+  m_boxes->confirmAnswers = {true};
+  m_dialog->MendSelected();
+  EXPECT_TRUE(m_boxes->shown[0].text.contains("Each desktop file is copied"));
+  EXPECT_EQ(m_mended, std::vector<std::string>{"wine-extension-kbq.desktop"});
+  EXPECT_FALSE(std::filesystem::exists(desk.File("data/applications/wine-extension-kbq.desktop")));
+  EXPECT_TRUE(std::filesystem::exists(desk.File("copies/wine-extension-kbq.desktop")));
+  EXPECT_EQ(rebuilds, (std::vector<std::pair<bool, bool>>{{false, true}}));
+  ASSERT_TRUE(Finished());
+  EXPECT_EQ(Groups().size(), 6u);
+}
+
 }  // namespace
 }  // namespace kestrova

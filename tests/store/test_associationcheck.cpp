@@ -291,5 +291,108 @@ TEST_F(AssociationCheckTest, AProblemGoneMeanwhileIsLeftAlone) {
   EXPECT_TRUE(backup.names.empty());
 }
 
+// The desktop as facts: one problem of each desktop kind beside lines and entries that are
+// sound.
+class FakeDesktopProbe final : public DesktopProbe {
+ public:
+  DesktopFacts Read() override {
+    DesktopFacts facts;
+    facts.userList = {
+        {"Default Applications", true, "text/plain", {"gone.desktop", "editor.desktop"}},
+        {"Added Associations",
+         false,
+         "text/plain",
+         {"editor.desktop", "wine-extension-txt.desktop"}},
+        {"Default Applications", true, "image/png", {"kestrova-pngfile.desktop"}},
+    };
+    facts.ownEntries = {"kestrova-pngfile.desktop", "kestrova-txtfile.desktop",
+                        "kestrova-old.desktop"};
+    facts.ledgerEntries = {"kestrova-txtfile.desktop"};
+    facts.wineEntries = {{"wine-extension-kbq.desktop", "/pfx/live", true, {"a/b"}, 0},
+                         {"wine-extension-txt.desktop", "/pfx/gone", false, {"text/plain"}, 1}};
+    facts.wineOrphanTypes = {"application/x-wine-extension-old"};
+    return facts;
+  }
+  bool EntryExists(const std::string& id) override {
+    asked.push_back(id);
+    return id != "gone.desktop";
+  }
+  std::vector<std::string> asked;
+};
+
+class RecordingMends final : public DesktopMends {
+ public:
+  bool Mend(const Finding& finding, std::string* done) override {
+    mended.push_back(finding.subject);
+    *done = "mended " + finding.subject;
+    return true;
+  }
+  std::vector<std::string> mended;
+};
+
+TEST_F(AssociationCheckTest, TheDesktopsKindsFollowTheStoresWithOneFindingEach) {
+  FakeDesktopProbe desktop;
+  std::vector<Line> lines;
+  std::vector<Finding> desktopFindings;
+  for (const Finding& f : CheckAssociations(*m_engine, m_programs, m_files, {}, &desktop)) {
+    lines.emplace_back(CheckKindName(f.kind), f.subject, f.problem);
+    if (IsDesktopKind(f.kind)) desktopFindings.push_back(f);
+  }
+  std::vector<Line> expected = kAll;
+  expected.insert(
+      expected.end(),
+      {{"stale-desktop-default", "text/plain",
+        "the default \"gone.desktop\" in mimeapps.list names an application that is not "
+        "installed"},
+       {"unused-desktop-entry", "kestrova-old.desktop",
+        "Kestrova's desktop entry is not applied to any extension nor chosen in mimeapps.list"},
+       {"wine-leftover", "wine-extension-txt.desktop",
+        "opens files in the Wine prefix \"/pfx/gone\", which no longer exists; 1 line of "
+        "mimeapps.list choose it"},
+       {"wine-leftover", "application/x-wine-extension-old",
+        "a MIME type of Wine's that no Wine entry lists"}});
+  EXPECT_EQ(lines, expected);
+  // Each id is looked up once; Wine's entries are known to exist already.
+  EXPECT_EQ(desktop.asked, (std::vector<std::string>{"gone.desktop", "editor.desktop",
+                                                     "kestrova-pngfile.desktop"}));
+  ASSERT_EQ(desktopFindings.size(), 4u);
+  EXPECT_EQ(desktopFindings[0].listGroup, "Default Applications");
+  EXPECT_EQ(desktopFindings[0].contentType, "text/plain");
+  EXPECT_EQ(desktopFindings[0].desktopEntry, "gone.desktop");
+  EXPECT_EQ(desktopFindings[2].desktopEntry, "wine-extension-txt.desktop");
+  EXPECT_EQ(desktopFindings[3].contentType, "application/x-wine-extension-old");
+  for (const Finding& f : desktopFindings) {
+    EXPECT_TRUE(IsFault(f.kind));
+    EXPECT_FALSE(f.mend.empty());
+  }
+  for (const char* name : {"stale-desktop-default", "unused-desktop-entry", "wine-leftover"}) {
+    CheckKind kind;
+    EXPECT_TRUE(CheckKindFromName(name, &kind)) << name;
+    EXPECT_TRUE(IsDesktopKind(kind));
+  }
+}
+
+TEST_F(AssociationCheckTest, DesktopMendsGoToTheDesktopAndNeverToTheStore) {
+  FakeDesktopProbe desktop;
+  const auto findings = CheckAssociations(*m_engine, m_programs, m_files, {}, &desktop);
+  const Finding& stale = *std::find_if(findings.begin(), findings.end(), [](const Finding& f) {
+    return f.kind == CheckKind::StaleDesktopDefault;
+  });
+  MemoryBackup backup(*m_engine);
+  std::string done;
+  // Without the desktop's mends nothing is done, and that is said.
+  AssociationMender storeOnly(*m_engine, backup);
+  EXPECT_FALSE(storeOnly.Mend(stale, &done));
+  EXPECT_EQ(done, "not mended: text/plain: the desktop's files are not at hand");
+
+  RecordingMends mends;
+  AssociationMender mender(*m_engine, backup, &mends);
+  EXPECT_TRUE(mender.Mend(stale, &done));
+  EXPECT_EQ(done, "mended text/plain");
+  EXPECT_TRUE(mender.Mend(findings[0], &done));  // a store finding stays the store's
+  EXPECT_EQ(mends.mended, std::vector<std::string>{"text/plain"});
+  EXPECT_EQ(backup.names, std::vector<std::string>{".dangling"});
+}
+
 }  // namespace
 }  // namespace kestrova

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -173,6 +174,125 @@ TEST_F(CheckCommandTest, AFailedBackupIsReportedAndChangesNothing) {
   EXPECT_EQ(rc, 2);
   EXPECT_NE(err.str().find("not mended: .dangling: the folder"), std::string::npos) << err.str();
   EXPECT_TRUE(test::HasKey("\\.dangling"));
+}
+
+// The same store beside a desktop of the test's own with one problem of each desktop kind,
+// and sound lines and entries that must not be reported.
+class DesktopCheckCommandTest : public CheckCommandTest {
+ protected:
+  void SetUp() override {
+    CheckCommandTest::SetUp();
+    m_gone = m_desk.File("prefixes/gone");
+    const std::string apps = m_desk.File("data/applications/");
+    std::filesystem::create_directories(apps);
+    std::filesystem::create_directories(m_desk.File("data/mime/packages"));
+    std::filesystem::create_directories(m_desk.File("prefixes/live"));
+    std::filesystem::create_directories(m_desk.File("config"));
+    std::filesystem::create_directories(m_desk.File("data/kestrova"));
+    test::WriteFile(m_desk.File("config/mimeapps.list"),
+                    "[Default Applications]\n"
+                    "text/x-kbq=missing-app.desktop;kestrova-pngfile.desktop;\n"
+                    "image/png=kestrova-pngfile.desktop\n"
+                    "application/x-wine-extension-kbq=wine-extension-kbq.desktop\n");
+    const std::string entry = "[Desktop Entry]\nType=Application\nName=x\nExec=/bin/true %f\n";
+    test::WriteFile(apps + "kestrova-pngfile.desktop", entry + "MimeType=image/png;\n");
+    test::WriteFile(apps + "kestrova-old.desktop", entry + "MimeType=text/x-old;\n");
+    test::WriteFile(apps + "kestrova-applied.desktop", entry + "MimeType=text/x-applied;\n");
+    test::WriteFile(m_desk.File("data/kestrova/desktop-ledger.json"),
+                    R"({"extensions": {"applied": {"appId": "kestrova-applied.desktop"}}})");
+    const std::string wine = "[Desktop Entry]\nType=Application\nName=Kbq\nNoDisplay=true\n";
+    test::WriteFile(apps + "wine-extension-kbq.desktop",
+                    wine + "MimeType=application/x-wine-extension-kbq;\nExec=env WINEPREFIX=\"" +
+                        m_gone + "\" wine start /ProgIDOpen KbqFile %f\n");
+    test::WriteFile(apps + "wine-extension-live.desktop",
+                    wine + "MimeType=application/x-wine-extension-live;\nExec=env WINEPREFIX=\"" +
+                        m_desk.File("prefixes/live") + "\" wine start /ProgIDOpen L %f\n");
+    test::WriteFile(m_desk.File("data/mime/packages/x-wine-extension-kbq.xml"), "<mime-info/>");
+  }
+  Outcome RunDesktop(const std::vector<std::string>& args) {
+    std::ostringstream out, err;
+    RegKeyBackup backup(*m_engine, FilesIn(m_backups.Path() + "/"), &out);
+    DesktopCheckView desktop(m_folders);
+    const std::string copies = m_desk.File("copies/" + std::to_string(++m_runs) + "/");
+    DesktopCheckMends mends(m_folders, [copies](const QString& name, const QString& suffix) {
+      return QString::fromStdString(copies) + name + '.' + suffix;
+    });
+    const int rc =
+        RunCheck(args, *m_engine, m_programs, m_files, backup, out, err, &desktop, &mends);
+    m_copies = mends.Backups();
+    return {rc, out.str(), err.str()};
+  }
+  // Puts each copy back where it came from.
+  void Restore(const QStringList& copies) {
+    for (const QString& copy : copies) {
+      const std::string name = QFileInfo(copy).fileName().toStdString();
+      std::string to = m_desk.File("data/applications/" + name);
+      if (name == "mimeapps.list") to = m_desk.File("config/" + name);
+      if (name.ends_with(".xml")) to = m_desk.File("data/mime/packages/" + name);
+      test::WriteFile(to, ReadFile(copy.toStdString()));
+    }
+  }
+
+  TempDir m_desk;
+  std::string m_gone;
+  DesktopFolders m_folders{QString::fromStdString(m_desk.File("data")),
+                           QString::fromStdString(m_desk.File("config"))};
+  int m_runs = 0;
+  QStringList m_copies;
+};
+
+const char kStale[] =
+    "stale-desktop-default\ttext/x-kbq\tthe default \"missing-app.desktop\" in mimeapps.list "
+    "names an application that is not installed\n";
+const char kUnused[] =
+    "unused-desktop-entry\tkestrova-old.desktop\tKestrova's desktop entry is not applied to "
+    "any extension nor chosen in mimeapps.list\n";
+std::string WineLine(const std::string& gone) {
+  return "wine-leftover\twine-extension-kbq.desktop\topens files in the Wine prefix \"" + gone +
+         "\", which no longer exists; 1 line of mimeapps.list choose it\n";
+}
+
+TEST_F(DesktopCheckCommandTest, EachDesktopMendFixesExactlyItsProblemAndItsCopiesUndoIt) {
+  const std::string all = kAllLines + std::string(kStale) + kUnused + WineLine(m_gone);
+  ASSERT_EQ(RunDesktop({"--check"}).out, all);
+  const struct {
+    const char* kind;
+    std::string line;
+    size_t copies;
+  } cases[] = {{"stale-desktop-default", kStale, 1},
+               {"unused-desktop-entry", kUnused, 1},
+               {"wine-leftover", WineLine(m_gone), 3}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.kind);
+    const Outcome fixed = RunDesktop({"--check", "--fix", c.kind});
+    EXPECT_EQ(fixed.rc, 0) << fixed.err;
+    const QStringList copies = m_copies;
+    EXPECT_EQ(copies.size(), c.copies) << fixed.out;
+    std::string without = all;
+    without.erase(without.find(c.line), c.line.size());
+    EXPECT_EQ(RunDesktop({"--check"}).out, without);
+    Restore(copies);
+    EXPECT_EQ(RunDesktop({"--check"}).out, all);
+  }
+  // The sound entries stayed through all of it.
+  EXPECT_TRUE(std::filesystem::exists(m_desk.File("data/applications/kestrova-applied.desktop")));
+  EXPECT_TRUE(
+      std::filesystem::exists(m_desk.File("data/applications/wine-extension-live.desktop")));
+}
+
+TEST_F(DesktopCheckCommandTest, TheStaleIdGoesAndTheNextApplicationTakesOver) {
+  ASSERT_EQ(RunDesktop({"--check", "--fix", "stale-desktop-default"}).rc, 0);
+  EXPECT_EQ(ReadFile(m_desk.File("config/mimeapps.list")),
+            "[Default Applications]\n"
+            "text/x-kbq=kestrova-pngfile.desktop;\n"
+            "image/png=kestrova-pngfile.desktop\n"
+            "application/x-wine-extension-kbq=wine-extension-kbq.desktop\n");
+  ASSERT_EQ(RunDesktop({"--check", "--fix", "wine-leftover"}).rc, 0);
+  EXPECT_FALSE(std::filesystem::exists(m_desk.File("data/mime/packages/x-wine-extension-kbq.xml")));
+  EXPECT_EQ(ReadFile(m_desk.File("config/mimeapps.list")),
+            "[Default Applications]\n"
+            "text/x-kbq=kestrova-pngfile.desktop;\n"
+            "image/png=kestrova-pngfile.desktop\n");
 }
 
 TEST(CheckCommandHelp, HelpNamesTheCheck) {
