@@ -1,7 +1,9 @@
 #include "platform/WineEngine.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <array>
@@ -9,6 +11,7 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 #include "platform/WineRegistryFile.h"
 #include "platform/WineServerLock.h"
@@ -60,8 +63,8 @@ std::optional<FileStamp> StampOf(const std::string& path) {
   return FileStamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim};
 }
 
-// The whole file; throws StoreOpenError naming it.
-std::string ReadWhole(const std::string& path) {
+// The file's bytes, mapped; throws StoreOpenError naming it.
+FileBytes MapWhole(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     const int e = errno;
@@ -69,62 +72,70 @@ std::string ReadWhole(const std::string& path) {
         "The Wine registry file " + Quoted(path) + " cannot be read: " + std::strerror(e) + ".",
         KindOfErrno(e));
   }
-  struct stat st {};
-  std::string bytes;
-  if (::fstat(fd, &st) == 0 && st.st_size > 0) bytes.reserve(static_cast<std::size_t>(st.st_size));
-  char buf[1 << 16];
-  while (true) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int e = errno;
-      ::close(fd);
-      throw StoreOpenError(
-          "The Wine registry file " + Quoted(path) + " cannot be read: " + std::strerror(e) + ".",
-          KindOfErrno(e));
-    }
-    if (n == 0) break;
-    bytes.append(buf, static_cast<std::size_t>(n));
+  try {
+    FileBytes bytes = FileBytes::Map(fd, path);
+    ::close(fd);
+    return bytes;
+  } catch (...) {
+    ::close(fd);
+    throw;
   }
-  ::close(fd);
-  return bytes;
 }
 
-// A temporary file beside `path`, holding `text`, flushed and given the original's mode;
-// its name, or a StoreError.
-std::string WriteTemporary(const std::string& path, const std::string& text) {
+// A temporary file beside `path`, holding the pieces, flushed and given the original's
+// mode; its name and its bytes mapped again, or a StoreError (and no file left).
+std::string WriteTemporary(const std::string& path, const std::vector<RegistryFile::Piece>& pieces,
+                           FileBytes& written) {
   const std::size_t slash = path.rfind('/');
   const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
   const std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
   std::string temp = dir + "/." + leaf + ".kestrova-XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  auto fail = [&](int e, int openFd) -> std::string {
-    if (openFd >= 0) ::close(openFd);
-    if (openFd >= 0 || e != 0) ::unlink(temp.c_str());
+  auto refuse = [&](int e) {
     throw StoreError("The Wine registry file " + Quoted(path) +
                          " could not be written: " + std::strerror(e) + "; nothing was changed.",
                      KindOfErrno(e));
   };
-  if (fd < 0) {
-    const int e = errno;
-    throw StoreError("The Wine registry file " + Quoted(path) +
-                         " could not be written: " + std::strerror(e) + "; nothing was changed.",
-                     KindOfErrno(e));
-  }
+  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) refuse(errno);
+  auto fail = [&](int e) {
+    ::close(fd);
+    ::unlink(temp.c_str());
+    refuse(e);
+  };
   struct stat st {};
   const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-  if (::fchmod(fd, mode) != 0) return fail(errno, fd);
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return fail(errno, fd);
+  if (::fchmod(fd, mode) != 0) fail(errno);
+  std::vector<iovec> iov;
+  iov.reserve(std::min<std::size_t>(pieces.size(), IOV_MAX));
+  std::size_t k = 0;
+  while (k < pieces.size()) {
+    iov.clear();
+    for (std::size_t j = k; j < pieces.size() && iov.size() < IOV_MAX; ++j) {
+      iov.push_back(iovec{const_cast<char*>(pieces[j].data), pieces[j].size});
     }
-    done += static_cast<std::size_t>(n);
+    std::size_t first = 0;
+    while (first < iov.size()) {
+      const ssize_t n = ::writev(fd, iov.data() + first, static_cast<int>(iov.size() - first));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        fail(errno);
+      }
+      auto left = static_cast<std::size_t>(n);
+      while (first < iov.size() && left >= iov[first].iov_len) left -= iov[first++].iov_len;
+      if (first < iov.size()) {
+        iov[first].iov_base = static_cast<char*>(iov[first].iov_base) + left;
+        iov[first].iov_len -= left;
+      }
+    }
+    k += iov.size();
   }
-  if (::fsync(fd) != 0) return fail(errno, fd);
-  if (::close(fd) != 0) return fail(errno, -1);
+  if (::fsync(fd) != 0) fail(errno);
+  try {
+    written = FileBytes::Map(fd, temp);
+  } catch (const StoreError&) {
+    fail(EIO);
+  }
+  ::close(fd);
   return temp;
 }
 
@@ -190,7 +201,7 @@ class PrefixRegistry {
       if (now && m_stamps[f] && *now == *m_stamps[f]) continue;
       std::unique_ptr<RegistryFile> fresh;
       try {
-        fresh = std::make_unique<RegistryFile>(ReadWhole(m_paths[f]), m_paths[f]);
+        fresh = std::make_unique<RegistryFile>(MapWhole(m_paths[f]), m_paths[f]);
       } catch (const StoreOpenError& e) {
         throw StoreError(std::string(e.what()), e.Kind());
       }
@@ -204,12 +215,12 @@ class PrefixRegistry {
   // Writes every changed file: all temporary files first, then the renames, so that a full
   // disk leaves every file as it was. Throws StoreError.
   void Save() {
-    std::array<std::string, kFileCount> texts, temps;
+    std::array<FileBytes, kFileCount> texts;
+    std::array<std::string, kFileCount> temps;
     try {
       for (int f = 0; f < kFileCount; ++f) {
         if (!m_files[f]->Changed()) continue;
-        texts[f] = m_files[f]->Serialize();
-        temps[f] = WriteTemporary(m_paths[f], texts[f]);
+        temps[f] = WriteTemporary(m_paths[f], m_files[f]->SerializePieces(), texts[f]);
       }
     } catch (...) {
       for (const std::string& t : temps) {
@@ -237,7 +248,7 @@ class PrefixRegistry {
  private:
   void Load(int f) {
     m_stamps[f] = StampOf(m_paths[f]);
-    m_files[f] = std::make_unique<RegistryFile>(ReadWhole(m_paths[f]), m_paths[f]);
+    m_files[f] = std::make_unique<RegistryFile>(MapWhole(m_paths[f]), m_paths[f]);
   }
 
   void PinRoots() {
@@ -360,7 +371,7 @@ class WineEngine final : public RegistryEngine {
     if (!Valid(file, node)) return;
     const std::vector<uint32_t>& kids = file.Children(node);
     names.reserve(kids.size());
-    for (const uint32_t c : kids) names.push_back(file.Name(c));
+    for (const uint32_t c : kids) names.emplace_back(file.Name(c));
   }
 
   void Children(KeyRef parent, std::vector<ChildKey>& children) override {
@@ -377,7 +388,9 @@ class WineEngine final : public RegistryEngine {
     if (!Valid(file, node)) return;
     const std::vector<uint32_t>& kids = file.Children(node);
     children.reserve(kids.size());
-    for (const uint32_t c : kids) children.push_back({file.Name(c), Ref(f, c, parent.depth + 1)});
+    for (const uint32_t c : kids) {
+      children.push_back({std::string(file.Name(c)), Ref(f, c, parent.depth + 1)});
+    }
   }
 
   bool DeleteChild(KeyRef parent, std::string_view name) override {

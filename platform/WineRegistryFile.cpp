@@ -1,9 +1,13 @@
 #include "platform/WineRegistryFile.h"
 
+#include <sys/mman.h>
+#include <sys/stat.h>
+
 #include <QChar>
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "store/RegistryEngine.h"
@@ -549,13 +553,100 @@ bool ParseWineValue(std::string_view raw, std::string& name, uint32_t& type, std
 
 // ---------------------------------------------------------------------------------------
 
-RegistryFile::RegistryFile(std::string bytes, std::string path)
+FileBytes::FileBytes(std::string text) : m_text(std::move(text)) {
+  m_data = m_text.data();
+  m_size = m_text.size();
+}
+
+FileBytes FileBytes::Map(int fd, const std::string& path) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    throw StoreOpenError(
+        "The Wine registry file \"" + path + "\" cannot be read: " + std::strerror(errno) + ".",
+        StoreErrorKind::Other);
+  }
+  FileBytes out;
+  if (st.st_size == 0) return out;
+  const auto length = static_cast<std::size_t>(st.st_size);
+  void* map = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+  if (map == MAP_FAILED) {
+    throw StoreOpenError(
+        "The Wine registry file \"" + path + "\" cannot be read: " + std::strerror(errno) + ".",
+        StoreErrorKind::Other);
+  }
+  out.m_map = map;
+  out.m_mapLength = length;
+  out.m_data = static_cast<const char*>(map);
+  out.m_size = length;
+  return out;
+}
+
+FileBytes::FileBytes(FileBytes&& other) noexcept { *this = std::move(other); }
+
+FileBytes& FileBytes::operator=(FileBytes&& other) noexcept {
+  if (this == &other) return *this;
+  Release();
+  m_text = std::move(other.m_text);
+  m_map = other.m_map;
+  m_mapLength = other.m_mapLength;
+  m_size = other.m_size;
+  m_data = m_map ? static_cast<const char*>(m_map) : m_text.data();
+  other.m_map = nullptr;
+  other.m_mapLength = 0;
+  other.m_text.clear();
+  other.m_data = "";
+  other.m_size = 0;
+  return *this;
+}
+
+FileBytes::~FileBytes() { Release(); }
+
+void FileBytes::Release() {
+  if (m_map) ::munmap(m_map, m_mapLength);
+  m_map = nullptr;
+  m_mapLength = 0;
+}
+
+RegistryFile::RegistryFile(FileBytes bytes, std::string path)
     : m_path(std::move(path)), m_bytes(std::move(bytes)) {
   Parse();
 }
 
+uint32_t RegistryFile::NewNode(uint32_t parent, std::string_view name) {
+  const auto id = static_cast<uint32_t>(m_nodes.size());
+  Node n;
+  n.nameOff = static_cast<uint32_t>(m_names.size());
+  n.nameLen = static_cast<uint16_t>(std::min<std::size_t>(name.size(), 0xFFFF));
+  n.parent = parent;
+  m_names.append(name.substr(0, n.nameLen));
+  m_nodes.push_back(n);
+  return id;
+}
+
+namespace {
+
+// The components of a key path that holds nothing but plain ASCII and the `\\` separators,
+// straight from the file; false for any other path (escapes, non-ASCII).
+bool SplitPlainPath(std::string_view path, std::vector<std::string_view>& parts) {
+  parts.clear();
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    const auto c = static_cast<unsigned char>(path[i]);
+    if (c >= 0x80 || c < 0x20 || c == '"') return false;
+    if (c != '\\') continue;
+    if (i + 1 >= path.size() || path[i + 1] != '\\') return false;
+    if (i > start) parts.push_back(path.substr(start, i - start));
+    ++i;
+    start = i + 1;
+  }
+  if (path.size() > start) parts.push_back(path.substr(start));
+  return true;
+}
+
+}  // namespace
+
 void RegistryFile::Parse() {
-  const std::string_view s = m_bytes;
+  const std::string_view s = Bytes();
   std::size_t nl = s.find('\n');
   std::string_view first = s.substr(0, nl == std::string_view::npos ? s.size() : nl);
   if (!first.empty() && first.back() == '\r') first.remove_suffix(1);
@@ -565,33 +656,40 @@ void RegistryFile::Parse() {
                              "\". Wine does not read it either; nothing was changed.",
                          StoreErrorKind::Damaged);
   }
-  m_nodes.emplace_back();  // the root
-  m_nodes[0].parsed = false;
+  // Every key line makes about one key: room for them all at once.
+  std::size_t keyLines = 1;
+  for (std::size_t k = s.find("\n["); k != std::string_view::npos; k = s.find("\n[", k + 2))
+    ++keyLines;
+  m_nodes.reserve(keyLines + keyLines / 8 + 16);
+  m_blocks.reserve(keyLines);
+  m_names.reserve(keyLines * 12);
+  NewNode(kNone, "");  // the root
   std::size_t pos = nl == std::string_view::npos ? s.size() : nl + 1;
   if (pos < s.size()) {
     const std::size_t e = s.find('\n', pos);
     std::string_view second = s.substr(pos, e == std::string_view::npos ? s.npos : e - pos);
     if (second.substr(0, kRelative.size()) == kRelative) {
       std::u16string units;
-      const std::string line(second.substr(kRelative.size()));
-      UnescapeWine(line + "\n", 0, '\n', units);
+      const std::string line = std::string(second.substr(kRelative.size())) + "\n";
+      UnescapeWine(line, 0, '\n', units);
       AppendUtf16AsUtf8(units, m_relativeTo);
       while (!m_relativeTo.empty() && (m_relativeTo.back() == '\r' || m_relativeTo.back() == ' '))
         m_relativeTo.pop_back();
     }
   }
   m_headerEnd = s.size();
-  std::vector<std::string> prevNames;
+  std::vector<std::string_view> names, prevNames;
   std::vector<uint32_t> prevNodes;
-  std::vector<std::string> names;
+  std::string scratch[2];
+  int current = 0;
   std::u16string units;
-  std::string component;
   bool continued = false;
   while (pos < s.size()) {
     const std::size_t lineStart = pos;
-    const std::size_t end = s.find('\n', pos);
-    const std::size_t lineEnd = end == std::string_view::npos ? s.size() : end;
-    pos = end == std::string_view::npos ? s.size() : end + 1;
+    const void* hit = std::memchr(s.data() + pos, '\n', s.size() - pos);
+    const std::size_t lineEnd =
+        hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - s.data()) : s.size();
+    pos = hit ? lineEnd + 1 : s.size();
     const bool wasContinued = continued;
     std::size_t last = lineEnd;
     if (last > lineStart && s[last - 1] == '\r') --last;
@@ -601,40 +699,57 @@ void RegistryFile::Parse() {
     while (i < lineEnd && IsBlank(s[i])) ++i;
     if (i >= lineEnd || s[i] != '[') continue;
     // A key line starts a block; the previous block ends here.
-    if (m_blocks.empty()) {
-      m_headerEnd = lineStart;
-    } else {
-      m_blocks.back().end = lineStart;
-    }
+    if (m_blocks.empty()) m_headerEnd = lineStart;
     Block block;
     block.begin = lineStart;
-    block.end = s.size();
-    units.clear();
-    const std::size_t after = UnescapeWine(s.substr(0, lineEnd), i + 1, ']', units);
-    if (after != std::string_view::npos) {
-      block.pathEnd = after - lineStart;
-      names.clear();
+    // The path ends at the first ']' that no backslash escapes.
+    std::size_t close = std::string_view::npos;
+    for (std::size_t k = i + 1; k < lineEnd; ++k) {
+      if (s[k] == '\\') {
+        ++k;
+      } else if (s[k] == ']') {
+        close = k;
+        break;
+      }
+    }
+    bool ok = close != std::string_view::npos && close - lineStart < 0xFFFFFFFFu;
+    if (ok && !SplitPlainPath(s.substr(i + 1, close - i - 1), names)) {
+      // Escapes or other text: unescaped the way Wine reads it, then split at backslashes.
+      units.clear();
+      UnescapeWine(s.substr(0, close + 1), i + 1, ']', units);
+      current ^= 1;
+      std::string& text = scratch[current];
+      text.clear();
+      std::vector<std::size_t> cuts;
       std::size_t k = 0;
       while (k < units.size()) {
         while (k < units.size() && units[k] == u'\\') ++k;
         std::size_t j = k;
         while (j < units.size() && units[j] != u'\\') ++j;
         if (j > k) {
-          component.clear();
-          AppendUtf16AsUtf8(std::u16string_view(units).substr(k, j - k), component);
-          names.push_back(component);
+          cuts.push_back(text.size());
+          AppendUtf16AsUtf8(std::u16string_view(units).substr(k, j - k), text);
+          cuts.push_back(text.size());
         }
         k = j;
       }
+      names.clear();
+      for (std::size_t c = 0; c + 1 < cuts.size(); c += 2)
+        names.push_back(std::string_view(text).substr(cuts[c], cuts[c + 1] - cuts[c]));
+    }
+    for (const std::string_view n : names) {
+      if (n.size() > 0xFFFF) ok = false;
+    }
+    if (ok) {
+      block.pathEnd = static_cast<uint32_t>(close + 1 - lineStart);
       std::size_t level = 0;
       while (level < names.size() && level < prevNames.size() && names[level] == prevNames[level])
         ++level;
       uint32_t node = level == 0 ? Root() : prevNodes[level - 1];
-      prevNames.resize(level);
+      prevNames.assign(names.begin(), names.end());
       prevNodes.resize(level);
-      for (std::size_t k2 = level; k2 < names.size(); ++k2) {
-        node = AddChildLoading(node, names[k2]);
-        prevNames.push_back(names[k2]);
+      for (std::size_t k = level; k < names.size(); ++k) {
+        node = AddChildLoading(node, names[k]);
         prevNodes.push_back(node);
       }
       block.node = node;
@@ -653,81 +768,84 @@ void RegistryFile::Parse() {
 
 uint32_t RegistryFile::AddChildLoading(uint32_t parent, std::string_view name) {
   if (!m_indexed) {
-    const std::vector<uint32_t>& kids = m_nodes[parent].children;
-    if (kids.empty() || CompareWineOrder(m_nodes[kids.back()].name, name) < 0) {
-      const auto id = static_cast<uint32_t>(m_nodes.size());
-      m_nodes.emplace_back();
-      m_nodes.back().name = std::string(name);
-      m_nodes.back().parent = parent;
-      m_nodes[parent].children.push_back(id);
+    const uint32_t newest = m_nodes[parent].firstChild;
+    if (newest == kNone || CompareWineOrder(Name(newest), name) < 0) {
+      const uint32_t id = NewNode(parent, name);
+      m_nodes[id].next = newest;
+      m_nodes[parent].firstChild = id;
       return id;
     }
     // Out of Wine's order: from now on every key is looked up.
     m_indexed = true;
     for (uint32_t n = 1; n < m_nodes.size(); ++n) {
-      m_loadIndex.emplace(HashOf(m_nodes[n].parent, m_nodes[n].name), n);
+      m_loadIndex.emplace(HashOf(m_nodes[n].parent, Name(n)), n);
     }
   }
   const uint64_t h = HashOf(parent, name);
   const auto range = m_loadIndex.equal_range(h);
   for (auto it = range.first; it != range.second; ++it) {
-    const Node& n = m_nodes[it->second];
-    if (n.parent == parent && CompareFolded(n.name, name) == 0) return it->second;
+    if (m_nodes[it->second].parent == parent && CompareFolded(Name(it->second), name) == 0)
+      return it->second;
   }
-  const auto id = static_cast<uint32_t>(m_nodes.size());
-  m_nodes.emplace_back();
-  m_nodes.back().name = std::string(name);
-  m_nodes.back().parent = parent;
-  m_nodes[parent].children.push_back(id);
+  const uint32_t id = NewNode(parent, name);
+  m_nodes[id].next = m_nodes[parent].firstChild;
+  m_nodes[parent].firstChild = id;
   m_loadIndex.emplace(h, id);
   return id;
 }
 
 bool RegistryFile::Alive(uint32_t node) const {
   for (int guard = 0; node != kNone && guard <= kMaxKeyDepth + 8; ++guard) {
-    if (node >= m_nodes.size() || m_nodes[node].deleted) return false;
+    if (node >= m_nodes.size() || Has(node, kDeletedFlag)) return false;
     node = m_nodes[node].parent;
   }
   return node == kNone;
 }
 
-void RegistryFile::EnsureSorted(uint32_t node) {
-  Node& n = m_nodes[node];
-  if (n.sorted) return;
-  n.sorted = true;
-  auto less = [this](uint32_t a, uint32_t b) {
-    return CompareFolded(m_nodes[a].name, m_nodes[b].name) < 0;
-  };
-  if (std::is_sorted(n.children.begin(), n.children.end(), less)) return;
+std::vector<uint32_t>& RegistryFile::SortedChildren(uint32_t node) {
+  std::vector<uint32_t>& kids = m_children[node];
+  if (Has(node, kSortedFlag)) return kids;
+  Set(node, kSortedFlag, true);
+  for (uint32_t c = m_nodes[node].firstChild; c != kNone; c = m_nodes[c].next) kids.push_back(c);
+  std::reverse(kids.begin(), kids.end());
+  m_nodes[node].firstChild = kNone;
+  auto less = [this](uint32_t a, uint32_t b) { return CompareFolded(Name(a), Name(b)) < 0; };
+  if (std::is_sorted(kids.begin(), kids.end(), less)) return kids;
   // Sorting by ready-made folded names beats comparing names by their folds again.
   std::vector<std::pair<std::string, uint32_t>> keyed;
-  keyed.reserve(n.children.size());
-  for (const uint32_t c : n.children) keyed.emplace_back(FoldName(m_nodes[c].name), c);
+  keyed.reserve(kids.size());
+  for (const uint32_t c : kids) keyed.emplace_back(FoldName(Name(c)), c);
   std::sort(keyed.begin(), keyed.end());
-  for (std::size_t i = 0; i < keyed.size(); ++i) n.children[i] = keyed[i].second;
+  for (std::size_t i = 0; i < keyed.size(); ++i) kids[i] = keyed[i].second;
+  return kids;
 }
 
-const std::vector<uint32_t>& RegistryFile::Children(uint32_t node) {
-  EnsureSorted(node);
-  return m_nodes[node].children;
-}
+const std::vector<uint32_t>& RegistryFile::Children(uint32_t node) { return SortedChildren(node); }
 
 uint32_t RegistryFile::FindChild(uint32_t node, std::string_view name) {
-  EnsureSorted(node);
-  const std::vector<uint32_t>& kids = m_nodes[node].children;
+  const std::vector<uint32_t>& kids = SortedChildren(node);
   auto it = std::lower_bound(
       kids.begin(), kids.end(), name,
-      [this](uint32_t c, std::string_view n) { return CompareFolded(m_nodes[c].name, n) < 0; });
-  if (it != kids.end() && CompareFolded(m_nodes[*it].name, name) == 0) return *it;
+      [this](uint32_t c, std::string_view n) { return CompareFolded(Name(c), n) < 0; });
+  if (it != kids.end() && CompareFolded(Name(*it), name) == 0) return *it;
   return kNone;
 }
 
+void RegistryFile::InsertSorted(uint32_t parent, uint32_t child) {
+  std::vector<uint32_t>& kids = SortedChildren(parent);
+  const std::string name(Name(child));
+  auto it = std::lower_bound(
+      kids.begin(), kids.end(), name,
+      [this](uint32_t c, const std::string& x) { return CompareFolded(Name(c), x) < 0; });
+  kids.insert(it, child);
+}
+
 void RegistryFile::EnsureParsed(uint32_t node) {
-  Node& n = m_nodes[node];
-  if (n.parsed) return;
-  n.parsed = true;
-  if (n.block == kNone) return;
-  ParseBlock(node, n.block);
+  if (Has(node, kParsedFlag)) return;
+  Set(node, kParsedFlag, true);
+  const uint32_t first = m_nodes[node].block;
+  if (first == kNone) return;
+  ParseBlock(node, first);
   const auto range = m_extraBlocks.equal_range(node);
   std::vector<uint32_t> extra;
   for (auto it = range.first; it != range.second; ++it) extra.push_back(it->second);
@@ -736,8 +854,7 @@ void RegistryFile::EnsureParsed(uint32_t node) {
 }
 
 void RegistryFile::ParseBlock(uint32_t node, uint32_t blockIndex) {
-  const Block& b = m_blocks[blockIndex];
-  const std::string_view text = BlockText(b);
+  const std::string_view text = BlockText(blockIndex);
   std::size_t pos = LogicalLineEnd(text, 0);
   pos = pos < text.size() ? pos + 1 : text.size();
   std::string name, data;
@@ -751,10 +868,10 @@ void RegistryFile::ParseBlock(uint32_t node, uint32_t blockIndex) {
       const char c = line[i];
       if (c == '#') {
         const std::string_view opt = line.substr(i);
-        if (opt.substr(0, 5) == "#link") m_nodes[node].link = true;
-        if (opt.substr(0, 7) == "#class=") m_nodes[node].hasClass = true;
+        if (opt.substr(0, 5) == "#link") Set(node, kLinkFlag, true);
+        if (opt.substr(0, 7) == "#class=") Set(node, kClassFlag, true);
       } else if ((c == '@' || c == '"') && ParseWineValue(line, name, type, data)) {
-        std::vector<Value>& values = m_nodes[node].values;
+        std::vector<Value>& values = m_values[node];
         auto it = std::find_if(values.begin(), values.end(),
                                [&](const Value& v) { return CompareFolded(v.name, name) == 0; });
         if (it != values.end()) {
@@ -780,26 +897,23 @@ void RegistryFile::ParseBlock(uint32_t node, uint32_t blockIndex) {
 
 const std::vector<RegistryFile::Value>& RegistryFile::Values(uint32_t node) {
   EnsureParsed(node);
-  return m_nodes[node].values;
+  return m_values[node];
 }
 
 bool RegistryFile::IsLink(uint32_t node) {
   EnsureParsed(node);
-  return m_nodes[node].link;
-}
-
-void RegistryFile::SaveState(uint32_t node) {
-  Undo u{Undo::NodeState, node, m_nodes[node].values, m_nodes[node].time, m_nodes[node].touched};
-  m_undo.push_back(std::move(u));
+  return Has(node, kLinkFlag);
 }
 
 void RegistryFile::Touch(uint32_t node) {
   EnsureParsed(node);
-  SaveState(node);
-  Node& n = m_nodes[node];
-  n.time = Now();
-  if (!n.touched) {
-    n.touched = true;
+  const auto t = m_times.find(node);
+  Undo u{Undo::NodeState, node, m_values[node], t == m_times.end() ? 0 : t->second,
+         Has(node, kTouchedFlag)};
+  m_undo.push_back(std::move(u));
+  m_times[node] = Now();
+  if (!Has(node, kTouchedFlag)) {
+    Set(node, kTouchedFlag, true);
     m_touched.push_back(node);
   }
 }
@@ -807,39 +921,20 @@ void RegistryFile::Touch(uint32_t node) {
 uint32_t RegistryFile::Pin(uint32_t parent, std::string_view name) {
   uint32_t found = FindChild(parent, name);
   if (found == kNone) {
-    found = static_cast<uint32_t>(m_nodes.size());
-    m_nodes.emplace_back();
-    Node& n = m_nodes.back();
-    n.name = std::string(name);
-    n.parent = parent;
-    n.parsed = true;
-    n.sorted = true;
-    std::vector<uint32_t>& kids = m_nodes[parent].children;
-    auto it = std::lower_bound(
-        kids.begin(), kids.end(), name,
-        [this](uint32_t c, std::string_view x) { return CompareFolded(m_nodes[c].name, x) < 0; });
-    kids.insert(it, found);
+    found = NewNode(parent, name);
+    Set(found, kParsedFlag | kSortedFlag, true);
+    InsertSorted(parent, found);
   }
-  m_nodes[found].pinned = true;
+  Set(found, kPinnedFlag, true);
   return found;
 }
 
 uint32_t RegistryFile::CreateChild(uint32_t parent, std::string_view name) {
   const uint32_t found = FindChild(parent, name);
   if (found != kNone) return found;
-  const auto id = static_cast<uint32_t>(m_nodes.size());
-  m_nodes.emplace_back();
-  Node& n = m_nodes.back();
-  n.name = std::string(name);
-  n.parent = parent;
-  n.parsed = true;
-  n.sorted = true;
-  n.isNew = true;
-  std::vector<uint32_t>& kids = m_nodes[parent].children;
-  auto it = std::lower_bound(
-      kids.begin(), kids.end(), name,
-      [this](uint32_t c, std::string_view x) { return CompareFolded(m_nodes[c].name, x) < 0; });
-  kids.insert(it, id);
+  const uint32_t id = NewNode(parent, name);
+  Set(id, kParsedFlag | kSortedFlag, true);
+  InsertSorted(parent, id);
   m_undo.push_back(Undo{Undo::Created, id, {}, 0, false});
   Touch(parent);
   Touch(id);
@@ -847,9 +942,9 @@ uint32_t RegistryFile::CreateChild(uint32_t parent, std::string_view name) {
 }
 
 void RegistryFile::DeleteChild(uint32_t parent, uint32_t child) {
-  std::vector<uint32_t>& kids = m_nodes[parent].children;
+  std::vector<uint32_t>& kids = SortedChildren(parent);
   kids.erase(std::remove(kids.begin(), kids.end(), child), kids.end());
-  m_nodes[child].deleted = true;
+  Set(child, kDeletedFlag, true);
   m_undo.push_back(Undo{Undo::Deleted, child, {}, 0, false});
   Touch(parent);
 }
@@ -857,7 +952,7 @@ void RegistryFile::DeleteChild(uint32_t parent, uint32_t child) {
 void RegistryFile::SetValue(uint32_t node, std::string_view name, uint32_t type,
                             std::string_view data) {
   Touch(node);
-  std::vector<Value>& values = m_nodes[node].values;
+  std::vector<Value>& values = m_values[node];
   for (Value& v : values) {
     if (CompareFolded(v.name, name) == 0) {
       v.type = type;
@@ -876,11 +971,12 @@ void RegistryFile::SetValue(uint32_t node, std::string_view name, uint32_t type,
 
 bool RegistryFile::DeleteValue(uint32_t node, std::string_view name) {
   EnsureParsed(node);
-  std::vector<Value>& values = m_nodes[node].values;
+  std::vector<Value>& values = m_values[node];
   for (std::size_t i = 0; i < values.size(); ++i) {
     if (CompareFolded(values[i].name, name) == 0) {
       Touch(node);
-      m_nodes[node].values.erase(m_nodes[node].values.begin() + static_cast<std::ptrdiff_t>(i));
+      std::vector<Value>& after = m_values[node];
+      after.erase(after.begin() + static_cast<std::ptrdiff_t>(i));
       return true;
     }
   }
@@ -891,30 +987,25 @@ void RegistryFile::UndoTo(std::size_t mark) {
   while (m_undo.size() > mark) {
     Undo u = std::move(m_undo.back());
     m_undo.pop_back();
-    Node& n = m_nodes[u.node];
     switch (u.kind) {
       case Undo::Created: {
-        std::vector<uint32_t>& kids = m_nodes[n.parent].children;
+        std::vector<uint32_t>& kids = SortedChildren(m_nodes[u.node].parent);
         kids.erase(std::remove(kids.begin(), kids.end(), u.node), kids.end());
-        n.deleted = true;
+        Set(u.node, kDeletedFlag, true);
         break;
       }
-      case Undo::Deleted: {
-        n.deleted = false;
-        EnsureSorted(n.parent);
-        std::vector<uint32_t>& kids = m_nodes[n.parent].children;
-        const std::string& name = n.name;
-        auto it = std::lower_bound(kids.begin(), kids.end(), name,
-                                   [this](uint32_t c, const std::string& x) {
-                                     return CompareFolded(m_nodes[c].name, x) < 0;
-                                   });
-        kids.insert(it, u.node);
+      case Undo::Deleted:
+        Set(u.node, kDeletedFlag, false);
+        InsertSorted(m_nodes[u.node].parent, u.node);
         break;
-      }
       case Undo::NodeState:
-        n.values = std::move(u.values);
-        n.time = u.time;
-        n.touched = u.touched;
+        m_values[u.node] = std::move(u.values);
+        if (u.time) {
+          m_times[u.node] = u.time;
+        } else {
+          m_times.erase(u.node);
+        }
+        Set(u.node, kTouchedFlag, u.touched);
         break;
     }
   }
@@ -922,8 +1013,8 @@ void RegistryFile::UndoTo(std::size_t mark) {
 
 bool RegistryFile::NeedsBlock(uint32_t node) {
   EnsureParsed(node);
-  const Node& n = m_nodes[node];
-  return !n.values.empty() || n.children.empty() || n.link || n.hasClass;
+  return !m_values[node].empty() || SortedChildren(node).empty() || Has(node, kLinkFlag) ||
+         Has(node, kClassFlag);
 }
 
 std::string RegistryFile::EscapedPath(uint32_t node) const {
@@ -932,7 +1023,7 @@ std::string RegistryFile::EscapedPath(uint32_t node) const {
   std::string out;
   for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
     if (!out.empty()) out += "\\\\";
-    out += EscapeWine(m_nodes[*it].name, true);
+    out += EscapeWine(Name(*it), true);
   }
   return out;
 }
@@ -945,7 +1036,7 @@ int RegistryFile::ComparePaths(uint32_t a, uint32_t b) const {
   while (i > 0 && j > 0) {
     --i, --j;
     if (pa[i] == pb[j]) continue;
-    const int c = CompareWineOrder(m_nodes[pa[i]].name, m_nodes[pb[j]].name);
+    const int c = CompareWineOrder(Name(pa[i]), Name(pb[j]));
     if (c != 0) return c;
   }
   return i > 0 ? 1 : j > 0 ? -1 : 0;
@@ -953,37 +1044,59 @@ int RegistryFile::ComparePaths(uint32_t a, uint32_t b) const {
 
 namespace {
 
-void EnsureBlankLine(std::string& out) {
-  if (out.size() >= 2 && out[out.size() - 1] == '\n' && out[out.size() - 2] == '\n') return;
-  if (out.empty() || out.back() != '\n') out += '\n';
+// Ends the text so far with a blank line, as Wine puts one before each key line.
+void EnsureBlankLine(std::string& out, std::string_view before) {
+  const std::size_t n = out.size();
+  const char last = n >= 1 ? out[n - 1] : (before.empty() ? '\0' : before.back());
+  const char prev = n >= 2   ? out[n - 2]
+                    : n == 1 ? (before.empty() ? '\0' : before.back())
+                             : (before.size() >= 2 ? before[before.size() - 2] : '\0');
+  if (last == '\n' && prev == '\n') return;
+  if (last != '\n') out += '\n';
   out += '\n';
 }
 
 }  // namespace
 
-// The regenerated block of a changed key: its key line's path as it was, Wine's new time
+void RegistryFile::EmitValue(std::string& out, uint64_t outBase, uint32_t node, std::size_t k,
+                             uint32_t newBlock) {
+  const Value& v = m_values[node][k];
+  const uint64_t blockBegin = m_staged.blocks[newBlock].begin;
+  const uint64_t begin = outBase + out.size();
+  if (!v.changed && v.block != kNone) {
+    const std::string_view src = BlockText(v.block).substr(v.rawBegin, v.rawEnd - v.rawBegin);
+    out.append(src);
+    if (src.empty() || src.back() != '\n') out += '\n';
+  } else {
+    out += FormatWineValue(v.name, v.type, v.data);
+  }
+  m_staged.places.push_back(ValuePlace{node, k, newBlock, static_cast<uint32_t>(begin - blockBegin),
+                                       static_cast<uint32_t>(outBase + out.size() - blockBegin)});
+}
+
+// The rewritten block of a changed key: its key line's path as it was, Wine's new time
 // lines, its other lines in place; changed values rewritten where they stood, new ones
 // where Wine's name order puts them, deleted ones dropped.
-void RegistryFile::AppendBlock(std::string& out, uint32_t blockIndex, uint32_t newBlock) {
+void RegistryFile::AppendBlock(std::string& out, uint64_t outBase, uint32_t blockIndex,
+                               uint32_t newBlock) {
   const Block& b = m_blocks[blockIndex];
   const uint32_t node = b.node;
-  Node& n = m_nodes[node];
-  const std::string_view text = BlockText(b);
+  const std::vector<Value>& values = m_values[node];
+  const std::string_view text = BlockText(blockIndex);
   out.append(text.substr(0, b.pathEnd));
-  out += TimeLines(n.time);
+  out += TimeLines(m_times[node]);
   std::vector<std::size_t> placed, floating;
-  for (std::size_t k = 0; k < n.values.size(); ++k) {
-    (n.values[k].block == blockIndex ? placed : floating).push_back(k);
+  for (std::size_t k = 0; k < values.size(); ++k) {
+    (values[k].block == blockIndex ? placed : floating).push_back(k);
   }
   std::sort(floating.begin(), floating.end(), [&](std::size_t x, std::size_t y) {
-    return CompareWineOrder(n.values[x].name, n.values[y].name) < 0;
+    return CompareWineOrder(values[x].name, values[y].name) < 0;
   });
   std::size_t next = 0;
-  auto put = [&](std::size_t k) { EmitValue(out, node, k, newBlock); };
   auto flushBefore = [&](const std::string* name) {
     while (next < floating.size() &&
-           (!name || CompareWineOrder(n.values[floating[next]].name, *name) < 0)) {
-      put(floating[next++]);
+           (!name || CompareWineOrder(values[floating[next]].name, *name) < 0)) {
+      EmitValue(out, outBase, node, floating[next++], newBlock);
     }
   };
   std::size_t pos = LogicalLineEnd(text, 0);
@@ -999,10 +1112,10 @@ void RegistryFile::AppendBlock(std::string& out, uint32_t blockIndex, uint32_t n
       // replaced above
     } else if (c == '@' || c == '"') {
       auto it = std::find_if(placed.begin(), placed.end(),
-                             [&](std::size_t k) { return n.values[k].rawBegin == pos; });
+                             [&](std::size_t k) { return values[k].rawBegin == pos; });
       if (it != placed.end()) {
-        flushBefore(&n.values[*it].name);
-        put(*it);
+        flushBefore(&values[*it].name);
+        EmitValue(out, outBase, node, *it, newBlock);
       } else {
         std::string nm, d;
         uint32_t t = 0;
@@ -1020,43 +1133,30 @@ void RegistryFile::AppendBlock(std::string& out, uint32_t blockIndex, uint32_t n
   flushBefore(nullptr);
 }
 
-void RegistryFile::EmitValue(std::string& out, uint32_t node, std::size_t k, uint32_t newBlock) {
-  const Value& v = m_nodes[node].values[k];
-  const std::size_t blockBegin = m_staged.blocks[newBlock].begin;
-  const std::size_t begin = out.size();
-  if (!v.changed && v.block != kNone) {
-    const std::string_view src =
-        BlockText(m_blocks[v.block]).substr(v.rawBegin, v.rawEnd - v.rawBegin);
-    out.append(src);
-    if (src.empty() || src.back() != '\n') out += '\n';
-  } else {
-    out += FormatWineValue(v.name, v.type, v.data);
-  }
-  m_staged.places.push_back(ValuePlace{node, k, newBlock, static_cast<uint32_t>(begin - blockBegin),
-                                       static_cast<uint32_t>(out.size() - blockBegin)});
-}
-
-void RegistryFile::AppendNewBlock(std::string& out, uint32_t node, uint32_t newBlock) {
-  Node& n = m_nodes[node];
+void RegistryFile::AppendNewBlock(std::string& out, uint64_t outBase, uint32_t node,
+                                  uint32_t newBlock) {
+  const std::size_t start = out.size();
   out += '[';
   out += EscapedPath(node);
   out += ']';
-  m_staged.blocks[newBlock].pathEnd = out.size() - m_staged.blocks[newBlock].begin;
-  out += TimeLines(n.time ? n.time : Now());
-  std::vector<std::size_t> order(n.values.size());
+  m_staged.blocks[newBlock].pathEnd = static_cast<uint32_t>(out.size() - start);
+  const auto t = m_times.find(node);
+  out += TimeLines(t != m_times.end() ? t->second : Now());
+  const std::vector<Value>& values = m_values[node];
+  std::vector<std::size_t> order(values.size());
   for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
   std::sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
-    return CompareWineOrder(n.values[x].name, n.values[y].name) < 0;
+    return CompareWineOrder(values[x].name, values[y].name) < 0;
   });
-  for (const std::size_t k : order) EmitValue(out, node, k, newBlock);
+  for (const std::size_t k : order) EmitValue(out, outBase, node, k, newBlock);
 }
 
-std::string RegistryFile::Serialize() {
+std::vector<RegistryFile::Piece> RegistryFile::SerializePieces() {
   // Keys that need a block of their own now and have none, in Wine's order.
   std::vector<uint32_t> fresh;
   for (const uint32_t t : m_touched) {
-    const Node& n = m_nodes[t];
-    if (n.touched && n.block == kNone && Alive(t) && NeedsBlock(t)) fresh.push_back(t);
+    if (Has(t, kTouchedFlag) && m_nodes[t].block == kNone && Alive(t) && NeedsBlock(t))
+      fresh.push_back(t);
   }
   std::sort(fresh.begin(), fresh.end());
   fresh.erase(std::unique(fresh.begin(), fresh.end()), fresh.end());
@@ -1079,81 +1179,136 @@ std::string RegistryFile::Serialize() {
   }
   m_staged = Staged{};
   m_staged.remap.assign(m_blocks.size(), kNone);
-  std::string out;
-  out.reserve(m_bytes.size() + 4096);
-  out.append(m_bytes, 0, m_headerEnd);
+  m_staged.blocks.reserve(m_blocks.size() + fresh.size());
+  m_generated.clear();
+  const std::string_view bytes = Bytes();
+  std::vector<Piece> pieces;
+  uint64_t size = 0;
+  // Runs of unchanged bytes are one piece each; generated text is kept in m_generated.
+  std::size_t runBegin = 0, runEnd = 0;
+  auto flushRun = [&] {
+    if (runEnd > runBegin) {
+      pieces.push_back(Piece{bytes.data() + runBegin, runEnd - runBegin});
+      size += runEnd - runBegin;
+    }
+    runBegin = runEnd = 0;
+  };
+  auto take = [&](std::size_t from, std::size_t to) {
+    if (runEnd == from && runEnd > runBegin) {
+      runEnd = to;
+    } else {
+      flushRun();
+      runBegin = from;
+      runEnd = to;
+    }
+  };
+  // The text written last, for the blank line rule.
+  auto tail = [&]() -> std::string_view {
+    if (runEnd > runBegin) return bytes.substr(runBegin, runEnd - runBegin);
+    return pieces.empty() ? std::string_view()
+                          : std::string_view(pieces.back().data, pieces.back().size);
+  };
+  take(0, m_headerEnd);
   bool disturbed = false;
-  auto open = [&](uint32_t node, std::size_t pathEnd) {
+  auto open = [&](uint32_t node, uint32_t pathEnd, uint64_t begin) {
     Block nb;
-    nb.begin = out.size();
+    nb.begin = begin;
     nb.pathEnd = pathEnd;
     nb.node = node;
     m_staged.blocks.push_back(nb);
     return static_cast<uint32_t>(m_staged.blocks.size() - 1);
   };
+  auto generated = [&](auto&& write) {
+    const std::string_view before = tail();
+    flushRun();
+    std::string out;
+    EnsureBlankLine(out, before);
+    write(out, size + out.size());
+    size += out.size();
+    m_generated.push_back(std::move(out));
+    pieces.push_back(Piece{m_generated.back().data(), m_generated.back().size()});
+  };
   std::size_t f = 0;
   for (std::size_t bi = 0; bi <= m_blocks.size(); ++bi) {
     while (f < fresh.size() && at[f] == bi) {
-      EnsureBlankLine(out);
-      const uint32_t nb = open(fresh[f], 0);
-      AppendNewBlock(out, fresh[f++], nb);
+      const uint32_t node = fresh[f++];
+      generated([&](std::string& out, uint64_t base) {
+        const uint32_t nb = open(node, 0, base);
+        AppendNewBlock(out, base - out.size(), node, nb);
+      });
       disturbed = true;
     }
     if (bi == m_blocks.size()) break;
     const Block& b = m_blocks[bi];
     if (b.node != kNone) {
-      const Node& n = m_nodes[b.node];
       if (!Alive(b.node)) {
         disturbed = true;
         continue;
       }
-      if (n.touched) {
-        if (n.block == bi && NeedsBlock(b.node)) {
-          EnsureBlankLine(out);
-          const uint32_t nb = open(b.node, b.pathEnd);
-          m_staged.remap[bi] = nb;
-          AppendBlock(out, static_cast<uint32_t>(bi), nb);
+      if (Has(b.node, kTouchedFlag)) {
+        if (m_nodes[b.node].block == bi && NeedsBlock(b.node)) {
+          generated([&](std::string& out, uint64_t base) {
+            const uint32_t nb = open(b.node, b.pathEnd, base);
+            m_staged.remap[bi] = nb;
+            AppendBlock(out, base - out.size(), static_cast<uint32_t>(bi), nb);
+          });
         }
         disturbed = true;
         continue;
       }
     }
     if (disturbed) {
-      EnsureBlankLine(out);
+      const std::string_view before = tail();
+      std::string gap;
+      EnsureBlankLine(gap, before);
+      if (!gap.empty()) {
+        flushRun();
+        size += gap.size();
+        m_generated.push_back(std::move(gap));
+        pieces.push_back(Piece{m_generated.back().data(), m_generated.back().size()});
+      }
       disturbed = false;
     }
-    m_staged.remap[bi] = open(b.node, b.pathEnd);
-    out.append(m_bytes, b.begin, b.end - b.begin);
+    const uint64_t at0 = size + (runEnd > runBegin ? runEnd - runBegin : 0);
+    m_staged.remap[bi] = open(b.node, b.pathEnd, at0);
+    take(b.begin, BlockEnd(bi));
   }
-  const bool endedBlank =
-      m_bytes.size() >= 2 && m_bytes.compare(m_bytes.size() - 2, 2, "\n\n") == 0;
-  while (!endedBlank && out.size() >= 2 && out[out.size() - 1] == '\n' &&
-         out[out.size() - 2] == '\n') {
-    out.pop_back();
+  flushRun();
+  // A file that did not end in a blank line does not get one.
+  const bool endedBlank = bytes.size() >= 2 && bytes.substr(bytes.size() - 2) == "\n\n";
+  while (!endedBlank && !pieces.empty()) {
+    Piece& p = pieces.back();
+    const bool blankEnd = p.size >= 2 && p.data[p.size - 1] == '\n' && p.data[p.size - 2] == '\n';
+    if (!blankEnd) break;
+    --p.size;
+    --size;
   }
-  for (std::size_t k = 0; k < m_staged.blocks.size(); ++k) {
-    m_staged.blocks[k].end =
-        k + 1 < m_staged.blocks.size() ? m_staged.blocks[k + 1].begin : out.size();
-  }
-  m_staged.headerEnd = m_headerEnd;
+  m_staged.size = size;
   m_staged.valid = true;
+  return pieces;
+}
+
+std::string RegistryFile::Serialize() {
+  std::string out;
+  for (const Piece& p : SerializePieces()) out.append(p.data, p.size);
   return out;
 }
 
-void RegistryFile::Saved(std::string text) {
+void RegistryFile::Saved(FileBytes bytes) {
   if (!m_staged.valid) return;
-  m_bytes = std::move(text);
+  m_bytes = std::move(bytes);
   const std::vector<uint32_t>& remap = m_staged.remap;
   for (uint32_t id = 0; id < m_nodes.size(); ++id) {
     Node& n = m_nodes[id];
-    if (n.touched) {
+    if (n.flags & kTouchedFlag) {
       n.block = kNone;  // set below from the staged blocks
-      n.touched = false;
-      n.isNew = false;
+      Set(id, kTouchedFlag, false);
     } else if (n.block != kNone) {
       n.block = remap[n.block];
     }
-    for (Value& v : n.values) {
+  }
+  for (auto& [node, values] : m_values) {
+    for (Value& v : values) {
       if (v.block != kNone) v.block = remap[v.block];
     }
   }
@@ -1167,7 +1322,7 @@ void RegistryFile::Saved(std::string text) {
     if (node != kNone && m_nodes[node].block == kNone) m_nodes[node].block = k;
   }
   for (const ValuePlace& p : m_staged.places) {
-    Value& v = m_nodes[p.node].values[p.index];
+    Value& v = m_values[p.node][p.index];
     v.block = p.block;
     v.rawBegin = p.rawBegin;
     v.rawEnd = p.rawEnd;
@@ -1177,6 +1332,7 @@ void RegistryFile::Saved(std::string text) {
   m_touched.clear();
   m_undo.clear();
   m_staged = Staged{};
+  m_generated.clear();
 }
 
 void RegistryFile::AdoptIds(RegistryFile& old) {
@@ -1186,55 +1342,59 @@ void RegistryFile::AdoptIds(RegistryFile& old) {
   while (!stack.empty()) {
     const auto [mine, theirs] = stack.back();
     stack.pop_back();
+    if (toOld.size() < m_nodes.size()) toOld.resize(m_nodes.size(), kNone);
     toOld[mine] = theirs;
     oldTaken[theirs] = 1;
-    EnsureSorted(mine);
-    old.EnsureSorted(theirs);
-    const std::vector<uint32_t>& a = m_nodes[mine].children;
-    const std::vector<uint32_t>& b = old.m_nodes[theirs].children;
+    const std::vector<uint32_t> a = SortedChildren(mine);
+    const std::vector<uint32_t>& b = old.SortedChildren(theirs);
     std::size_t i = 0, j = 0;
     std::vector<uint32_t> missingPinned;
     while (j < b.size()) {
-      const int c = i < a.size() ? CompareFolded(m_nodes[a[i]].name, old.m_nodes[b[j]].name) : 1;
+      const int c = i < a.size() ? CompareFolded(Name(a[i]), old.Name(b[j])) : 1;
       if (c == 0) {
         stack.emplace_back(a[i++], b[j++]);
       } else if (c < 0) {
         ++i;
       } else {
-        if (old.m_nodes[b[j]].pinned) missingPinned.push_back(b[j]);
+        if (old.Pinned(b[j])) missingPinned.push_back(b[j]);
         ++j;
       }
     }
-    for (const uint32_t o : missingPinned) {
-      const uint32_t graft = Pin(mine, old.m_nodes[o].name);
-      toOld.resize(m_nodes.size(), kNone);
-      stack.emplace_back(graft, o);
-    }
+    for (const uint32_t o : missingPinned) stack.emplace_back(Pin(mine, old.Name(o)), o);
   }
+  toOld.resize(m_nodes.size(), kNone);
   // Final ids: the old ids for shared keys, new ids after the old ones for the rest.
   std::vector<uint32_t> finalId(m_nodes.size());
   auto next = static_cast<uint32_t>(old.m_nodes.size());
-  toOld.resize(m_nodes.size(), kNone);
-  finalId.resize(m_nodes.size());
   for (uint32_t n = 0; n < m_nodes.size(); ++n) finalId[n] = toOld[n] != kNone ? toOld[n] : next++;
   std::vector<Node> nodes(next);
   for (uint32_t o = 0; o < old.m_nodes.size(); ++o) {
     if (oldTaken[o]) continue;
     // A key gone from the file: kept as deleted, so that references to it read as gone.
-    nodes[o].name = old.m_nodes[o].name;
+    nodes[o].nameOff = static_cast<uint32_t>(m_names.size());
+    nodes[o].nameLen = old.m_nodes[o].nameLen;
+    m_names.append(old.Name(o));
     nodes[o].parent = old.m_nodes[o].parent;
-    nodes[o].deleted = true;
-    nodes[o].parsed = true;
-    nodes[o].sorted = true;
+    nodes[o].flags = kDeletedFlag | kParsedFlag | kSortedFlag;
   }
+  std::unordered_map<uint32_t, std::vector<uint32_t>> children;
   for (uint32_t n = 0; n < m_nodes.size(); ++n) {
-    Node node = std::move(m_nodes[n]);
+    Node node = m_nodes[n];
     if (node.parent != kNone) node.parent = finalId[node.parent];
-    for (uint32_t& c : node.children) c = finalId[c];
-    node.sorted = false;
-    nodes[finalId[n]] = std::move(node);
+    node.firstChild = kNone;
+    node.next = kNone;
+    nodes[finalId[n]] = node;
   }
+  for (auto& [node, kids] : m_children) {
+    for (uint32_t& c : kids) c = finalId[c];
+    children[finalId[node]] = std::move(kids);
+  }
+  std::unordered_map<uint32_t, std::vector<Value>> values;
+  for (auto& [node, v] : m_values) values[finalId[node]] = std::move(v);
   m_nodes = std::move(nodes);
+  m_children = std::move(children);
+  m_values = std::move(values);
+  m_times.clear();
   for (Block& b : m_blocks) {
     if (b.node != kNone) b.node = finalId[b.node];
   }

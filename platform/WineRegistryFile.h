@@ -4,6 +4,7 @@
 // the file written back by splicing only the changed blocks into the original bytes.
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -45,6 +46,30 @@ std::string FormatWineValue(std::string_view name, uint32_t type, std::string_vi
 // Wine loads it.
 bool ParseWineValue(std::string_view line, std::string& name, uint32_t& type, std::string& data);
 
+// The bytes of a registry file: mapped read-only from disk (no copy, so that a 35 MB file
+// costs no memory of its own), or held as text.
+class FileBytes {
+ public:
+  FileBytes() = default;
+  explicit FileBytes(std::string text);
+  // Maps the file open at fd. Throws StoreOpenError naming path.
+  static FileBytes Map(int fd, const std::string& path);
+  FileBytes(FileBytes&& other) noexcept;
+  FileBytes& operator=(FileBytes&& other) noexcept;
+  FileBytes(const FileBytes&) = delete;
+  FileBytes& operator=(const FileBytes&) = delete;
+  ~FileBytes();
+  std::string_view View() const { return {m_data, m_size}; }
+
+ private:
+  void Release();
+  std::string m_text;
+  void* m_map = nullptr;
+  std::size_t m_mapLength = 0;
+  const char* m_data = "";
+  std::size_t m_size = 0;
+};
+
 class RegistryFile {
  public:
   static constexpr uint32_t kNone = UINT32_MAX;
@@ -60,34 +85,44 @@ class RegistryFile {
     bool changed = false;
   };
 
-  // Parses the bytes of the file named `path` (for messages). Throws StoreOpenError
-  // (Damaged) when it is not a Wine registry file.
-  RegistryFile(std::string bytes, std::string path);
+  // A run of the file's new text, for writing without joining it first.
+  struct Piece {
+    const char* data;
+    std::size_t size;
+  };
+
+  // Parses the file named `path` (for messages). Throws StoreOpenError (Damaged) when it is
+  // not a Wine registry file.
+  RegistryFile(FileBytes bytes, std::string path);
+  RegistryFile(std::string text, std::string path)
+      : RegistryFile(FileBytes(std::move(text)), std::move(path)) {}
 
   const std::string& Path() const { return m_path; }
-  const std::string& Bytes() const { return m_bytes; }
+  std::string_view Bytes() const { return m_bytes.View(); }
   // The key path line 2 names (e.g. "REGISTRY\\User\\S-1-5-21-0-0-0-1000"), unescaped.
   const std::string& RelativeTo() const { return m_relativeTo; }
 
   uint32_t Root() const { return 0; }
   std::size_t NodeCount() const { return m_nodes.size(); }
   bool Alive(uint32_t node) const;
-  const std::string& Name(uint32_t node) const { return m_nodes[node].name; }
+  std::string_view Name(uint32_t node) const {
+    return std::string_view(m_names).substr(m_nodes[node].nameOff, m_nodes[node].nameLen);
+  }
   uint32_t Parent(uint32_t node) const { return m_nodes[node].parent; }
   // The children in ascending folded order.
   const std::vector<uint32_t>& Children(uint32_t node);
   uint32_t FindChild(uint32_t node, std::string_view name);
   const std::vector<Value>& Values(uint32_t node);
-  // True for link keys (#link) and keys holding a #class line (read only, kept verbatim).
+  // True for link keys (#link), which Wine keeps itself.
   bool IsLink(uint32_t node);
 
-  // A key the engine needs to exist (a root such as Software\Classes): found, or added
-  // as a key implied by the file, untouched, so nothing is written for it; kept across
+  // A key the engine needs to exist (a root such as Software\Classes): found, or added as
+  // a key implied by the file, untouched, so nothing is written for it; kept across
   // AdoptIds even when the new file lacks it.
   uint32_t Pin(uint32_t parent, std::string_view name);
-  bool Pinned(uint32_t node) const { return m_nodes[node].pinned; }
+  bool Pinned(uint32_t node) const { return (m_nodes[node].flags & kPinnedFlag) != 0; }
 
-  // Changes. Each touches the key (Wine's time) and is recorded for Undo.
+  // Changes. Each touches the key (Wine's time) and is recorded for UndoTo.
   uint32_t CreateChild(uint32_t parent, std::string_view name);
   void DeleteChild(uint32_t parent, uint32_t child);
   void SetValue(uint32_t node, std::string_view name, uint32_t type, std::string_view data);
@@ -99,10 +134,13 @@ class RegistryFile {
   void ForgetUndo() { m_undo.clear(); }
   bool Changed() const { return !m_touched.empty(); }
 
-  // The file with the changes spliced in. After WrittenAs(text), the document's bytes are
-  // that text and every change counts as saved.
+  // The file with the changes spliced in: unchanged blocks as they are, changed ones
+  // rewritten, new ones where Wine puts them. The pieces point into the file's bytes and
+  // into text kept here, until Saved or the next call.
+  std::vector<Piece> SerializePieces();
   std::string Serialize();
-  void Saved(std::string text);
+  // The serialized text is now the file (its new bytes): every change counts as saved.
+  void Saved(FileBytes bytes);
 
   // Takes over the ids of `old` for the keys it shares with this file (by path), so that
   // key references stay valid across a reload; ids of keys `old` had and this file lacks
@@ -110,26 +148,30 @@ class RegistryFile {
   void AdoptIds(RegistryFile& old);
 
  private:
+  enum : uint16_t {
+    kSortedFlag = 1,
+    kParsedFlag = 2,
+    kLinkFlag = 4,
+    kClassFlag = 8,
+    kTouchedFlag = 16,
+    kDeletedFlag = 32,
+    kPinnedFlag = 64,
+  };
+  // Small, since a file may hold hundreds of thousands: names live in one arena, children
+  // as loaded in a list (newest first) until first asked for, values once parsed.
   struct Node {
-    std::string name;
+    uint32_t nameOff = 0;
     uint32_t parent = kNone;
     uint32_t block = kNone;  // its first block; kNone for a key only implied by its subkeys
-    std::vector<uint32_t> children;
-    std::vector<Value> values;
-    uint64_t time = 0;
-    bool sorted = false;  // children in folded order
-    bool parsed = false;  // values read from its blocks
-    bool link = false;
-    bool hasClass = false;
-    bool touched = false;
-    bool deleted = false;
-    bool isNew = false;
-    bool pinned = false;
+    uint32_t firstChild = kNone;
+    uint32_t next = kNone;
+    uint16_t nameLen = 0;
+    uint16_t flags = 0;
   };
   struct Block {
-    std::size_t begin = 0, end = 0;  // bytes, from its key line to the next key line
-    std::size_t pathEnd = 0;         // just after the ']' of its key line, from begin
-    uint32_t node = kNone;           // kNone for a key line Wine cannot read
+    uint64_t begin = 0;     // its key line; it ends where the next block begins
+    uint32_t pathEnd = 0;   // just after the ']' of its key line, from begin
+    uint32_t node = kNone;  // kNone for a key line Wine cannot read
   };
   // Where a written value's line(s) went, for Saved.
   struct ValuePlace {
@@ -137,12 +179,12 @@ class RegistryFile {
     std::size_t index;
     uint32_t block, rawBegin, rawEnd;
   };
-  // The layout of the text Serialize made, taken over by Saved.
+  // The layout of the text SerializePieces made, taken over by Saved.
   struct Staged {
     std::vector<Block> blocks;
     std::vector<uint32_t> remap;  // old block -> new block
     std::vector<ValuePlace> places;
-    std::size_t headerEnd = 0;
+    uint64_t size = 0;
     bool valid = false;
   };
   struct Undo {
@@ -153,29 +195,46 @@ class RegistryFile {
     bool touched = false;
   };
 
+  bool Has(uint32_t node, uint16_t flag) const { return (m_nodes[node].flags & flag) != 0; }
+  void Set(uint32_t node, uint16_t flag, bool on) {
+    if (on) {
+      m_nodes[node].flags |= flag;
+    } else {
+      m_nodes[node].flags &= static_cast<uint16_t>(~flag);
+    }
+  }
+  uint64_t BlockEnd(std::size_t b) const {
+    return b + 1 < m_blocks.size() ? m_blocks[b + 1].begin : Bytes().size();
+  }
+  std::string_view BlockText(std::size_t b) const {
+    return Bytes().substr(m_blocks[b].begin, BlockEnd(b) - m_blocks[b].begin);
+  }
   void Parse();
+  uint32_t NewNode(uint32_t parent, std::string_view name);
   uint32_t AddChildLoading(uint32_t parent, std::string_view name);
-  void EnsureSorted(uint32_t node);
+  std::vector<uint32_t>& SortedChildren(uint32_t node);
   void EnsureParsed(uint32_t node);
   void ParseBlock(uint32_t node, uint32_t block);
   void Touch(uint32_t node);
-  void SaveState(uint32_t node);
   bool NeedsBlock(uint32_t node);
-  void AppendBlock(std::string& out, uint32_t block, uint32_t newBlock);
-  void AppendNewBlock(std::string& out, uint32_t node, uint32_t newBlock);
-  void EmitValue(std::string& out, uint32_t node, std::size_t index, uint32_t newBlock);
+  void InsertSorted(uint32_t parent, uint32_t child);
+  void AppendBlock(std::string& out, uint64_t outBase, uint32_t block, uint32_t newBlock);
+  void AppendNewBlock(std::string& out, uint64_t outBase, uint32_t node, uint32_t newBlock);
+  void EmitValue(std::string& out, uint64_t outBase, uint32_t node, std::size_t index,
+                 uint32_t newBlock);
   std::string EscapedPath(uint32_t node) const;
   int ComparePaths(uint32_t a, uint32_t b) const;
-  std::string_view BlockText(const Block& b) const {
-    return std::string_view(m_bytes).substr(b.begin, b.end - b.begin);
-  }
 
   std::string m_path;
-  std::string m_bytes;
+  FileBytes m_bytes;
   std::string m_relativeTo;
   std::size_t m_headerEnd = 0;
+  std::string m_names;
   std::vector<Node> m_nodes;
   std::vector<Block> m_blocks;  // in file order
+  std::unordered_map<uint32_t, std::vector<uint32_t>> m_children;
+  std::unordered_map<uint32_t, std::vector<Value>> m_values;
+  std::unordered_map<uint32_t, uint64_t> m_times;
   // Further blocks of a key named twice in the file (merged into its first, as Wine does).
   std::unordered_multimap<uint32_t, uint32_t> m_extraBlocks;
   std::vector<uint32_t> m_touched;
@@ -185,6 +244,7 @@ class RegistryFile {
   std::unordered_multimap<uint64_t, uint32_t> m_loadIndex;
   bool m_indexed = false;
   Staged m_staged;
+  std::deque<std::string> m_generated;
 };
 
 }  // namespace kestrova::wine
