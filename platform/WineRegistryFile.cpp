@@ -102,7 +102,8 @@ std::string JoinContinuations(std::string_view line) {
     if (line[i] == '\\') {
       std::size_t j = i + 1;
       if (j < line.size() && line[j] == '\r') ++j;
-      if (j < line.size() && line[j] == '\n') {
+      if (j >= line.size()) break;  // continued past the end of the file
+      if (line[j] == '\n') {
         i = j;
         while (i + 1 < line.size() && IsBlank(line[i + 1])) ++i;
         continue;
@@ -1009,6 +1010,13 @@ void RegistryFile::UndoTo(std::size_t mark) {
         break;
     }
   }
+}
+
+bool RegistryFile::Changed() const {
+  for (const uint32_t t : m_touched) {
+    if (Has(t, kTouchedFlag)) return true;
+  }
+  return false;
 }
 
 bool RegistryFile::NeedsBlock(uint32_t node) {

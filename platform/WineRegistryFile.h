@@ -132,7 +132,8 @@ class RegistryFile {
   std::size_t UndoMark() const { return m_undo.size(); }
   void UndoTo(std::size_t mark);
   void ForgetUndo() { m_undo.clear(); }
-  bool Changed() const { return !m_touched.empty(); }
+  // True when a change waits to be written.
+  bool Changed() const;
 
   // The file with the changes spliced in: unchanged blocks as they are, changed ones
   // rewritten, new ones where Wine puts them. The pieces point into the file's bytes and
