@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
+#include <mutex>
 
 namespace kestrova {
 namespace {
@@ -36,6 +38,16 @@ struct flock WholeFirstByte(short type) {
   return fl;
 }
 
+// The server folders whose lock this process holds: a query from another thread must not
+// take our own lock for a running server.
+std::mutex g_heldMutex;
+std::map<std::string, int> g_held;
+
+bool HeldHere(const std::string& dir) {
+  std::lock_guard lock(g_heldMutex);
+  return g_held.count(dir) != 0;
+}
+
 }  // namespace
 
 std::string WineServerDir(const std::string& prefix) {
@@ -55,7 +67,7 @@ std::string WineServerDir(const std::string& prefix) {
 
 pid_t WineServerPid(const std::string& prefix) {
   const std::string dir = WineServerDir(prefix);
-  if (dir.empty()) return 0;
+  if (dir.empty() || HeldHere(dir)) return 0;
   const int fd = ::open((dir + "/lock").c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return 0;
   struct flock fl = WholeFirstByte(F_WRLCK);
@@ -87,6 +99,9 @@ WineServerLock::WineServerLock(const std::string& prefix) {
   struct flock fl = WholeFirstByte(F_WRLCK);
   if (::fcntl(fd, F_OFD_SETLK, &fl) == 0) {
     m_fd = fd;
+    m_dir = dir;
+    std::lock_guard lock(g_heldMutex);
+    ++g_held[dir];
     return;
   }
   struct flock q = WholeFirstByte(F_WRLCK);
@@ -99,7 +114,12 @@ WineServerLock::WineServerLock(const std::string& prefix) {
 }
 
 WineServerLock::~WineServerLock() {
-  if (m_fd >= 0) ::close(m_fd);
+  if (m_fd < 0) return;
+  {
+    std::lock_guard lock(g_heldMutex);
+    if (--g_held[m_dir] <= 0) g_held.erase(m_dir);
+  }
+  ::close(m_fd);
 }
 
 }  // namespace kestrova

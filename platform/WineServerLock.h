@@ -37,6 +37,7 @@ class WineServerLock {
  private:
   int m_fd = -1;
   pid_t m_server = 0;
+  std::string m_dir;
 };
 
 }  // namespace kestrova
