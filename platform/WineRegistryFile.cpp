@@ -1389,8 +1389,8 @@ void RegistryFile::AdoptIds(RegistryFile& old) {
   for (uint32_t n = 0; n < m_nodes.size(); ++n) {
     Node node = m_nodes[n];
     if (node.parent != kNone) node.parent = finalId[node.parent];
-    node.firstChild = kNone;
-    node.next = kNone;
+    if (node.firstChild != kNone) node.firstChild = finalId[node.firstChild];
+    if (node.next != kNone) node.next = finalId[node.next];
     nodes[finalId[n]] = node;
   }
   for (auto& [node, kids] : m_children) {

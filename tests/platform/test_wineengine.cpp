@@ -260,9 +260,10 @@ TEST(WineEngine, FilesWineChangedMeanwhileAreReadAgainBeforeAWrite) {
   std::string wine = ReadFile(p.File("system.reg"));
   const std::size_t starAt = wine.find("\n[Software\\\\Classes\\\\*]");
   wine.erase(starAt, wine.find("\n[Software\\\\Classes\\\\.kbq]") - starAt);
-  wine.insert(
-      wine.find("\n[Software\\\\Classes\\\\CLSID"),
-      "\n[Software\\\\Classes\\\\.wine] 1700000500\n#time=1da1747c7186d07\n@=\"FromWine\"\n");
+  wine.insert(wine.find("\n[Software\\\\Classes\\\\CLSID"),
+              "\n[Software\\\\Classes\\\\.wine] "
+              "1700000500\n#time=1da1747c7186d07\n@=\"FromWine\"\n\n[Software\\\\Classes\\\\."
+              "wine\\\\sub\\\\deeper] 1700000500\n#time=1da1747c7186d07\n");
   const std::string tmp = p.File("wine.tmp");
   WriteFile(tmp, wine);
   ASSERT_EQ(::rename(tmp.c_str(), p.File("system.reg").c_str()), 0);
@@ -272,6 +273,7 @@ TEST(WineEngine, FilesWineChangedMeanwhileAreReadAgainBeforeAWrite) {
   EXPECT_NE(now.find("@=\"FromWine\""), std::string::npos);  // Wine's change kept
   EXPECT_NE(now.find("\"Content Type\"=\"text/new\""), std::string::npos);
   EXPECT_EQ(Text(*e, At(*e, RootKey::ClassesRoot, {".wine"}), ""), "FromWine");
+  EXPECT_TRUE(At(*e, RootKey::ClassesRoot, {".wine", "sub", "deeper"}));
   // References taken before stay good, and the key Wine removed reads as gone.
   EXPECT_EQ(Text(*e, kbq, "content type"), "text/new");
   EXPECT_FALSE(e->KeyExists(star));
