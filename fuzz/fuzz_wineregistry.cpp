@@ -44,9 +44,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::string out = f.Serialize();
     RegistryFile again(out, "again.reg");
     const uint32_t back = again.FindChild(again.Root(), "fuzz key");
-    if (back == RegistryFile::kNone || again.Values(back).size() != 1 ||
-        again.Values(back)[0].data != std::string(40, '\x7f'))
-      std::abort();
+    if (back == RegistryFile::kNone) std::abort();
+    bool found = false;
+    for (const auto& v : again.Values(back))
+      found = found || (v.name.empty() && v.data == std::string(40, '\x7f'));
+    if (!found) std::abort();
   } catch (const kestrova::StoreOpenError&) {
     // Not a Wine registry file: refused, as Wine refuses it.
   }

@@ -284,6 +284,7 @@ class WineEngine final : public RegistryEngine {
   std::string ReadOnlyReason() const override { return m_reg->ReadOnlyReason(); }
 
   KeyRef Root(RootKey root) override {
+    std::lock_guard lock(m_reg->Mutex());
     switch (root) {
       case RootKey::ClassesRoot:
         return Ref(kSystem, m_reg->ClassesRoot(), 2);
