@@ -20,6 +20,7 @@ constexpr uint64_t kTicksPerSecond = 10000000;
 constexpr uint64_t kTicks1601To1970 = 11644473600ULL * kTicksPerSecond;
 constexpr std::string_view kHeader = "WINE REGISTRY Version 2";
 constexpr std::string_view kRelative = ";; All keys relative to ";
+constexpr std::size_t kMaxFileBytes = std::size_t{2} << 30;
 
 uint64_t SystemNow() {
   timespec ts{};
@@ -648,6 +649,12 @@ bool SplitPlainPath(std::string_view path, std::vector<std::string_view>& parts)
 
 void RegistryFile::Parse() {
   const std::string_view s = Bytes();
+  // Places within a block are kept in 32 bits: a larger file is no registry Wine wrote.
+  if (s.size() > kMaxFileBytes) {
+    throw StoreOpenError(
+        "The Wine registry file \"" + m_path + "\" is larger than 2 GiB; it is not read.",
+        StoreErrorKind::Limit);
+  }
   std::size_t nl = s.find('\n');
   std::string_view first = s.substr(0, nl == std::string_view::npos ? s.size() : nl);
   if (!first.empty() && first.back() == '\r') first.remove_suffix(1);
