@@ -37,7 +37,9 @@ bool KestrovaApplication::notify(QObject* receiver, QEvent* event) {
         const auto engine = AcquireEngine();
         if (!engine->Writable()) {
           if (!text.endsWith('.')) text += '.';
-          text += ' ' + QString::fromStdString(engine->ReadOnlyReason());
+          QString reason = QString::fromStdString(engine->ReadOnlyReason());
+          if (!reason.isEmpty()) reason[0] = reason[0].toUpper();
+          text += ' ' + reason;
         }
       } catch (const std::exception&) {
         // The original error is what the user needs to see.

@@ -29,6 +29,15 @@ QString FirstPrefixFolder() {
   return QFileInfo(wine).isDir() ? wine : QDir::homePath();
 }
 
+// The engine's reason as a sentence of its own.
+QString Sentence(const std::string& text) {
+  QString out = QString::fromStdString(text).trimmed();
+  if (out.isEmpty()) return out;
+  out[0] = out[0].toUpper();
+  if (!out.endsWith('.')) out += '.';
+  return out;
+}
+
 }  // namespace
 
 void TForm1::ShowStore() {
@@ -51,12 +60,13 @@ void TForm1::ShowStore() {
   if (engine->Writable()) {
     // A status about the prefix that no longer holds goes; any other stays.
     if (StatusText().startsWith("Wine is running")) SetStatus(QString());
+    StatusBar1->setToolTip(QString());
     return;
   }
   SetStatus(
       "Wine is running in this prefix: what you see may be stale, and nothing can be "
-      "changed. " +
-      QString::fromStdString(engine->ReadOnlyReason()));
+      "changed.");
+  StatusBar1->setToolTip(Sentence(engine->ReadOnlyReason()));
 }
 
 bool TForm1::PrefixWritable() {
@@ -64,7 +74,7 @@ bool TForm1::PrefixWritable() {
   const auto engine = AcquireEngine();
   if (engine->Writable()) return true;
   TheBoxes().Message(this, "Kestrova",
-                     QString::fromStdString(engine->ReadOnlyReason()) + "\n\nNothing was changed.",
+                     Sentence(engine->ReadOnlyReason()) + "\n\nNothing was changed.",
                      Boxes::Icon::Warning);
   ShowStore();
   return false;

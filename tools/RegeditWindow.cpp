@@ -334,8 +334,8 @@ int RunRegeditWindow(int& argc, char** argv, const std::string& prefix) {
       window->setWindowTitle(kTitle + " - Wine prefix " + QString::fromStdString(prefix));
       // While Wine runs in the prefix the tree shows what its files held when it started.
       if (!engine->Writable()) {
-        window->ReadOnlyNote->setText(QStringLiteral("Wine is running: the view may be stale. ") +
-                                      QString::fromStdString(engine->ReadOnlyReason()));
+        window->ReadOnlyNote->setText(QStringLiteral("Wine is running: the view may be stale."));
+        window->ReadOnlyNote->setToolTip(QString::fromStdString(engine->ReadOnlyReason()));
       }
     }
   } catch (const StoreError& e) {

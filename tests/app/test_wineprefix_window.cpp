@@ -5,16 +5,19 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QTimer>
 #include <deque>
 #include <filesystem>
 #include <fstream>
 
 #include "app/Main.h"
 #include "app/StoreChoice.h"
+#include "dialogs/NewWiz.h"
 #include "dialogs/Settings.h"
 #include "platform/Opener.h"
 #include "platform/WinePrefixStore.h"
 #include "tests/app/MainWindowFixture.h"
+#include "tests/dialogs/DialogDriver.h"
 #include "tests/support/WinePrefixFixture.h"
 
 namespace kestrova::test {
@@ -179,6 +182,39 @@ TEST_F(WinePrefixWindowTest, ChangesOnAPrefixStayInThePrefix) {
   f.RegEdit1->trigger();
   EXPECT_EQ(m_opener->requests.back().command, "Regedit.exe");
   EXPECT_EQ(m_opener->requests.back().parameters.toStdString(), "--prefix \"" + m_prefix + "\"");
+}
+
+// The new extension wizard, whose file-type list a worker thread reads, works on the prefix
+// and writes into its system.reg.
+TEST_F(WinePrefixWindowTest, TheWizardWorksOnThePrefix) {
+  TForm1& f = Form();
+  OpenFromMenu(f, m_prefix);
+  TForm3* w = f.AttachedDialogs().newExtensionWizard;
+  QStringList types;
+  QTimer::singleShot(0, w, [&] {
+    if (!RunUntilFinished(w->FileTypeLoader)) {
+      w->reject();
+      return;
+    }
+    for (int i = 0; i < w->AssocFileTypes->count(); ++i) types << w->AssocFileTypes->itemText(i);
+    w->FileExt->setText("kbn");
+    w->AssocFileTypes->setEditText("Wine.Kbw");
+    w->ContentType->setEditText("text/x-kbn");
+    w->Button1->click();
+  });
+  f.New1->trigger();
+  EXPECT_EQ(w->result(), QDialog::Accepted);
+  EXPECT_TRUE(types.contains("Wine.Kbw")) << types.join(' ').toStdString();
+  EXPECT_FALSE(types.contains("Own.Kbw"));
+  EXPECT_TRUE(m_boxes->Messages().empty()) << m_boxes->Messages().front().toStdString();
+  EXPECT_EQ(f.Ext->text(), "kbn");
+  EXPECT_EQ(f.ExtType->text(), "Kbw Document");
+  std::ifstream in(m_prefix + "/system.reg", std::ios::binary);
+  const std::string system{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  const std::size_t block = system.find("[Software\\\\Classes\\\\.kbn]");
+  ASSERT_NE(block, std::string::npos) << system;
+  EXPECT_NE(system.find("@=\"Wine.Kbw\"", block), std::string::npos) << system;
+  EXPECT_NE(system.find("\"Content Type\"=\"text/x-kbn\"", block), std::string::npos) << system;
 }
 
 }  // namespace

@@ -197,7 +197,12 @@ TEST_F(WinePrefixTest, WhileWineRunsNothingIsWritten) {
   ASSERT_EQ(m_boxes->Messages().size(), 1u);
   const QString refusal = m_boxes->Messages().front();
   EXPECT_TRUE(refusal.endsWith("Nothing was changed.")) << refusal.toStdString();
-  EXPECT_EQ(refusal.section("\n\n", 0, 0).toStdString(), AcquireEngine()->ReadOnlyReason());
+  // The store's reason, as a sentence, says what to do.
+  const std::string reason = AcquireEngine()->ReadOnlyReason();
+  ASSERT_FALSE(reason.empty());
+  EXPECT_EQ(refusal.section("\n\n", 0, 0).mid(1).toStdString(), reason.substr(1) + ".");
+  EXPECT_TRUE(refusal.contains("wineserver -k")) << refusal.toStdString();
+  EXPECT_EQ(f.StatusBar1->toolTip().mid(1).toStdString(), reason.substr(1) + ".");
   EXPECT_TRUE(
       QDir(qEnvironmentVariable("KESTROVA_BACKUP_DIR")).entryList({"Wine.Kbs-*.reg"}).isEmpty());
   EXPECT_EQ(FileText(wine->Dir() + "/system.reg"), before);
