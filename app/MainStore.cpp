@@ -82,12 +82,21 @@ bool TForm1::PrefixWritable() {
 
 QString TForm1::StoreArguments() const {
   if (OpenedPrefix().empty()) return {};
-  const QString dir = QString::fromStdString(OpenedPrefix());
-  // The registry editor reads its command line the Windows way: a quote inside the folder's
-  // name is escaped, blanks are kept inside the quotes.
-  QString quoted = dir;
-  quoted.replace('"', "\\\"");
-  return " --prefix \"" + quoted + '"';
+  // The registry editor reads its command line the Windows way: a quote in the folder's
+  // name is escaped, and so are the backslashes before a quote.
+  QString quoted = "\"";
+  int backslashes = 0;
+  for (const QChar c : QString::fromStdString(OpenedPrefix())) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted += QString(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted += QString(backslashes * 2, '\\');
+  return " --prefix " + quoted + '"';
 }
 
 void TForm1::OpenWinePrefix1Click() {

@@ -3,7 +3,9 @@
 // desktop kept out of a prefix's changes. The prefix here is hand-made; Wine's own checks
 // are in tests/wine.
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
 #include <QTimer>
 #include <deque>
@@ -15,6 +17,7 @@
 #include "dialogs/NewWiz.h"
 #include "dialogs/Settings.h"
 #include "platform/Opener.h"
+#include "platform/WindowsCommandLine.h"
 #include "platform/WinePrefixStore.h"
 #include "tests/app/MainWindowFixture.h"
 #include "tests/dialogs/DialogDriver.h"
@@ -182,6 +185,61 @@ TEST_F(WinePrefixWindowTest, ChangesOnAPrefixStayInThePrefix) {
   f.RegEdit1->trigger();
   EXPECT_EQ(m_opener->requests.back().command, "Regedit.exe");
   EXPECT_EQ(m_opener->requests.back().parameters.toStdString(), "--prefix \"" + m_prefix + "\"");
+}
+
+// What Wine saved while the prefix was open is read again when the window comes to the
+// front: new keys under known ones included.
+TEST_F(WinePrefixWindowTest, WhatWineSavesMeanwhileIsReadAgain) {
+  TForm1& f = Form();
+  OpenFromMenu(f, m_prefix);
+  f.Ext->setText("kbw");
+  ASSERT_EQ(f.ListBox1->topLevelItemCount(), 1);
+  {
+    // As Wine saves: a new file renamed over the old one.
+    const std::string saved = m_prefix + "/system.reg.new";
+    std::ofstream out(saved, std::ios::binary);
+    std::ifstream in(m_prefix + "/system.reg", std::ios::binary);
+    out << in.rdbuf()
+        << "\n[Software\\\\Classes\\\\.kbz] 1796763999\n@=\"Wine.Kbz\"\n"
+           "\n[Software\\\\Classes\\\\Wine.Kbw\\\\shell\\\\print\\\\command] 1796763999\n"
+           "@=\"C:\\\\windows\\\\notepad.exe /p \\\"%1\\\"\"\n"
+           "\n[Software\\\\Classes\\\\Wine.Kbz] 1796763999\n@=\"Kbz Document\"\n"
+           "\n[Software\\\\Classes\\\\Wine.Kbz\\\\shell\\\\print\\\\command] 1796763999\n"
+           "@=\"C:\\\\windows\\\\notepad.exe /p \\\"%1\\\"\"\n";
+    out.close();
+    std::filesystem::rename(saved, m_prefix + "/system.reg");
+  }
+  QEvent activate(QEvent::WindowActivate);
+  QCoreApplication::sendEvent(&f, &activate);
+  f.Ext->setText("");
+  f.Ext->setText("kbw");
+  ASSERT_EQ(f.ListBox1->topLevelItemCount(), 2);
+  EXPECT_EQ(f.ListBox1->topLevelItem(1)->text(0), "print");
+  // A new file type whose action keys are implied by the deepest one.
+  f.Ext->setText("kbz");
+  EXPECT_EQ(f.ExtType->text(), "Kbz Document");
+  ASSERT_EQ(f.ListBox1->topLevelItemCount(), 1);
+  EXPECT_EQ(f.ListBox1->topLevelItem(0)->text(0), "print");
+}
+
+// The registry editor is handed the prefix as one argument, whatever its folder is called.
+TEST_F(WinePrefixWindowTest, ThePrefixReachesTheRegistryEditorAsOneArgument) {
+  const std::string odd = m_dir.File("a \"quoted\" pre\\fix\\");
+  MakeFakePrefix(odd, kPrefixKeys);
+  TForm1& f = Form();
+  OpenFromMenu(f, odd);
+  ASSERT_EQ(OpenedPrefix(), odd);
+  f.Ext->setText("kbw");
+  f.ExtType->setText("Changed");
+  f.SaveTypeBtnClick();
+  EXPECT_EQ(f.StatusText(), "File Type Properties Saved.");
+  ASSERT_FALSE(m_opener->requests.empty());
+  const std::vector<std::string> args =
+      SplitWindowsCommandLine(m_opener->requests.back().parameters.toStdString());
+  ASSERT_EQ(args.size(), 5u);
+  EXPECT_EQ(args[0], "/e");
+  EXPECT_EQ(args[3], "--prefix");
+  EXPECT_EQ(args[4], OpenedPrefix());
 }
 
 // The new extension wizard, whose file-type list a worker thread reads, works on the prefix
