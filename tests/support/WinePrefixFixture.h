@@ -128,6 +128,8 @@ class WinePrefix {
     if (!std::filesystem::exists(m_dir + "/system.reg")) {
       m_why =
           "wineboot -i made no prefix (status " + std::to_string(boot.status) + "): " + boot.output;
+      std::error_code ignored;
+      std::filesystem::remove_all(m_root, ignored);
       return;
     }
     std::atexit([] {
