@@ -45,6 +45,9 @@ void TForm1::ShowStore() {
   setWindowTitle(StoreTitle("Kestrova"));
   OpenDefaultStore1->setEnabled(onPrefix);
   ImportFromDesktop1->setEnabled(!onPrefix);
+  // The check finds programs as Linux starts them: on a prefix every Windows program would
+  // be missing, and its mend would remove the actions.
+  CheckAssociations1->setEnabled(!onPrefix);
   ImportFromDesktop1->setToolTip(onPrefix ? kNoDesktopOnPrefix
                                           : "Refresh the file types from the desktop, keeping "
                                             "your changes");

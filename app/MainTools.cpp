@@ -280,6 +280,7 @@ void TForm1::ImportFromDesktop1Click() {
 }
 
 void TForm1::CheckAssociations1Click() {
+  if (!OpenedPrefix().empty()) return;  // disabled on a prefix (see ShowStore)
   CheckAssociationsDialog::Services services;
   services.programs = [] { return std::make_unique<DesktopProgramResolver>(); };
   services.files = [icons = AcquireIconSource()] {

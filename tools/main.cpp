@@ -103,6 +103,13 @@ int main(int argc, char** argv) {
                      "never a Wine prefix\n";
         return kestrova::kExitFailed;
       }
+      // The check finds programs the way Linux starts them: every Windows program a
+      // prefix's commands name would be "missing", and --fix would remove the actions.
+      if (std::find(args.begin(), args.end(), "--check") != args.end()) {
+        std::cerr << "kestrova-regedit: --check judges commands as Linux programs and does "
+                     "not look at a Wine prefix\n";
+        return kestrova::kExitFailed;
+      }
       kestrova::UseWinePrefix(prefix);
     }
 #if KESTROVA_REGEDIT_CHECK

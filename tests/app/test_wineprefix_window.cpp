@@ -100,6 +100,7 @@ TEST_F(WinePrefixWindowTest, TheToolsMenuOpensAPrefixAndGoesBack) {
   EXPECT_FALSE(f.ImportFromDesktop1->isEnabled());
   EXPECT_FALSE(f.AttachedDialogs().settingsDialog->DesktopApplyChkBox->isEnabled());
   EXPECT_TRUE(f.RemoveDesktopChanges1->isEnabled());
+  EXPECT_FALSE(f.CheckAssociations1->isEnabled());
 
   // The folder box starts in the prefix that is open.
   f.OpenWinePrefix1->trigger();
@@ -112,6 +113,7 @@ TEST_F(WinePrefixWindowTest, TheToolsMenuOpensAPrefixAndGoesBack) {
   EXPECT_EQ(OpenedPrefix(), "");
   EXPECT_EQ(f.ExtType->text(), "Kestrova's own Kbw");
   EXPECT_TRUE(f.ImportFromDesktop1->isEnabled());
+  EXPECT_TRUE(f.CheckAssociations1->isEnabled());
   EXPECT_TRUE(f.AttachedDialogs().settingsDialog->DesktopApplyChkBox->isEnabled());
 }
 

@@ -71,8 +71,8 @@ TEST(RegeditOnAPrefix, AFolderThatIsNoPrefixIsRefusedAndNothingIsMade) {
 }
 
 // /s writes into the prefix's system.reg (HKEY_CLASSES_ROOT is its Software\Classes), /e
-// reads it back, --check looks at it; --prefix may stand anywhere, also as --prefix=DIR.
-TEST(RegeditOnAPrefix, ImportExportAndCheckWorkOnThePrefix) {
+// reads it back, --check refuses it; --prefix may stand anywhere, also as --prefix=DIR.
+TEST(RegeditOnAPrefix, ImportAndExportWorkOnThePrefixAndTheCheckRefusesIt) {
   TempDir dir;
   const std::string prefix = dir.File("prefix");
   MakeFakePrefix(prefix);
@@ -92,9 +92,15 @@ TEST(RegeditOnAPrefix, ImportExportAndCheckWorkOnThePrefix) {
   EXPECT_NE(Slurp(out).find("@=\"/nonexistent/kbx-viewer \\\"%1\\\"\""), std::string::npos)
       << Slurp(out);
 
-  const Ran check = Regedit({"--prefix", Q(prefix), "--check"});
-  EXPECT_EQ(check.status, 1) << check.err;
-  EXPECT_NE(check.out.find("missing-program"), std::string::npos) << check.out;
+  // The check would call every Windows program missing, and its mend remove the actions.
+  const std::string before = Slurp(prefix + "/system.reg");
+  for (const QStringList& check :
+       {QStringList{"--check"}, QStringList{"--check", "--fix", "missing-program"}}) {
+    const Ran ran = Regedit(QStringList{"--prefix", Q(prefix)} + check);
+    EXPECT_EQ(ran.status, 2) << ran.out;
+    EXPECT_NE(ran.err.find("does not look at a Wine prefix"), std::string::npos) << ran.err;
+  }
+  EXPECT_EQ(Slurp(prefix + "/system.reg"), before);
   EXPECT_FALSE(std::filesystem::exists(std::getenv(kDefaultStore)));
 }
 
