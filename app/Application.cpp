@@ -1,8 +1,10 @@
 #include "app/Application.h"
 
 #include "app/Errors.h"
+#include "app/StoreChoice.h"
 #include "kestrova/Version.h"
 #include "platform/Boxes.h"
+#include "store/RegistryEngine.h"
 
 namespace kestrova {
 
@@ -27,7 +29,23 @@ bool KestrovaApplication::notify(QObject* receiver, QEvent* event) {
   try {
     return QApplication::notify(receiver, event);
   } catch (const std::exception& e) {
-    ShowUncaughtError(QString::fromUtf8(e.what()));
+    QString text = QString::fromUtf8(e.what());
+    // A write a dialog made while Wine runs in the open prefix failed for that reason; the
+    // store's own words say what to do about it.
+    if (!OpenedPrefix().empty()) {
+      try {
+        const auto engine = AcquireEngine();
+        if (!engine->Writable()) {
+          if (!text.endsWith('.')) text += '.';
+          QString reason = QString::fromStdString(engine->ReadOnlyReason());
+          if (!reason.isEmpty()) reason[0] = reason[0].toUpper();
+          text += ' ' + reason;
+        }
+      } catch (const std::exception&) {
+        // The original error is what the user needs to see.
+      }
+    }
+    ShowUncaughtError(text);
   }
   return false;
 }

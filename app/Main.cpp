@@ -15,6 +15,7 @@
 #include "app/About.h"
 #include "app/Backups.h"
 #include "app/Errors.h"
+#include "app/StoreChoice.h"
 #include "dialogs/DDE.h"
 #include "dialogs/DialogFrame.h"
 #include "dialogs/EditFlag.h"
@@ -275,6 +276,11 @@ void TForm1::BuildMenus() {
   CheckAssociations1 = Item(ools1, "CheckAssociations1", "&Check Associations");
   WineAssociations1 = Item(ools1, "WineAssociations1", "&Wine's Associations");
   WineAssociations1->setToolTip("See and remove the associations Wine gave the desktop");
+  ools1->addSeparator()->setObjectName("N4");
+  OpenWinePrefix1 = Item(ools1, "OpenWinePrefix1", "Open Wine &Prefix...");
+  OpenWinePrefix1->setToolTip("Edit the associations of a Wine prefix (its system.reg)");
+  OpenDefaultStore1 = Item(ools1, "OpenDefaultStore1", "Open Kestrova's &Own Store");
+  OpenDefaultStore1->setToolTip("Go back from the Wine prefix to Kestrova's own store");
 
   Help1 = menuBar()->addMenu("&Help");
   Help1->setObjectName("Help1");
@@ -354,6 +360,8 @@ void TForm1::Connect() {
   connect(RemoveDesktopChanges1, &QAction::triggered, this, &TForm1::RemoveDesktopChanges1Click);
   connect(CheckAssociations1, &QAction::triggered, this, &TForm1::CheckAssociations1Click);
   connect(WineAssociations1, &QAction::triggered, this, &TForm1::WineAssociations1Click);
+  connect(OpenWinePrefix1, &QAction::triggered, this, &TForm1::OpenWinePrefix1Click);
+  connect(OpenDefaultStore1, &QAction::triggered, this, &TForm1::OpenDefaultStore1Click);
   connect(Image1, &ClickableImage::clicked, this, &TForm1::Image1Click);
   connect(WebHelpB, &QAction::triggered, this, &TForm1::WebHelpBExecute);
   connect(ReferenceBtn, &QPushButton::clicked, WebHelpB, &QAction::trigger);
@@ -367,7 +375,14 @@ void TForm1::Connect() {
 
 bool TForm1::event(QEvent* event) {
   const bool handled = QMainWindow::event(event);
-  if (event->type() == QEvent::WindowActivate) FormActivate();
+  if (event->type() == QEvent::WindowActivate) {
+    // Wine may have started or ended in the prefix while another window was in front.
+    if (!OpenedPrefix().empty()) {
+      RereadPrefix();
+      ShowStore();
+    }
+    FormActivate();
+  }
   // Without a window manager the window may never be activated; the first showing then
   // stands in for the first activation.
   if (event->type() == QEvent::Show && !m_argumentApplied) {
@@ -386,9 +401,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TForm1::FormCreate() {
-  if (!AcquireEngine()->Writable()) {
-    SetStatus("The store is read-only: everything can be looked at, nothing can be changed.");
-  }
+  ShowStore();
   AssocStore store(AssocStore::Access::ReadOnly);
   store.SetRoot(RootKey::ClassesRoot);
   std::vector<std::string> types;
@@ -656,6 +669,7 @@ void TForm1::ListBox1Click() {
 }
 
 void TForm1::SaveActionBtnClick() {
+  if (!PrefixWritable()) return;
   if (!ShowsFileType("saving an action")) return;
   if (!BUProgID()) return;
   const std::string verb = SelectedVerb();
@@ -714,6 +728,7 @@ void TForm1::DDEBtnClick() {
 }
 
 void TForm1::AddShell1Click() {
+  if (!PrefixWritable()) return;
   // Without a file type on screen the action would land under a key of no file type, or
   // of one loaded before.
   if (!ShowsFileType("adding an action")) return;
@@ -728,6 +743,7 @@ void TForm1::AddShell1Click() {
 }
 
 void TForm1::DeleteShell1Click() {
+  if (!PrefixWritable()) return;
   if (!ShowsFileType("deleting an action")) return;
   const std::string verb = SelectedVerb();
   // Like every other deletion of association data, a backup comes first.
@@ -742,6 +758,7 @@ void TForm1::DeleteShell1Click() {
 }
 
 void TForm1::ChangetoDefaultAction1Click() {
+  if (!PrefixWritable()) return;
   if (!ShowsFileType("changing the default action")) return;
   const std::string verb = SelectedVerb();
   {
@@ -792,7 +809,8 @@ bool TForm1::Backup(const QString& name, const std::string& keyPath, const std::
       // so the user sees one box, not two.
       HeldMessages held;
       Starter->SetText(0, "Regedit.exe");
-      Starter->SetText(1, "/e " + QuoteWindowsArgument(file) + " " + KeyArgument(Q(keyName)));
+      Starter->SetText(
+          1, "/e " + QuoteWindowsArgument(file) + " " + KeyArgument(Q(keyName)) + StoreArguments());
       Starter->Start();
       Starter->SetText(1, QString());
       told = held.Texts();
@@ -826,6 +844,7 @@ bool TForm1::BUProgID() {
 }
 
 void TForm1::SaveExt() {
+  if (!PrefixWritable()) return;
   if (!BUExt()) return;
   const std::string ext = S(Ext->text());
   const std::string extKey = layout::ExtKey(ext);
@@ -850,6 +869,7 @@ void TForm1::SaveExt() {
 }
 
 void TForm1::SaveTypeBtnClick() {
+  if (!PrefixWritable()) return;
   if (!ShowsFileType("saving the file type")) return;
   if (!BUProgID()) return;
   const std::string typeKey = layout::ProgIdKey(State.CurrentProgID);
@@ -877,6 +897,7 @@ void TForm1::SaveTypeBtnClick() {
 }
 
 void TForm1::Delete1Click() {
+  if (!PrefixWritable()) return;
   if (!BUExt()) return;
   const QString ext = Ext->text();
   if (ext.isEmpty()) return;
@@ -894,6 +915,7 @@ void TForm1::Delete1Click() {
 }
 
 void TForm1::Delete2Click() {
+  if (!PrefixWritable()) return;
   if (!ShowsFileType("deleting the file type")) return;
   const QString progId = ExtDesc->text();
   if (!TheBoxes().Confirm(this, "Confirm", "Are you sure you want to delete ." + progId + "?")) {
@@ -914,11 +936,18 @@ void TForm1::Delete2Click() {
 
 // ---- The dialogs ----
 
-void TForm1::New1Click() { m_dialogs.newExtensionWizard->exec(); }
+void TForm1::New1Click() {
+  if (!PrefixWritable()) return;
+  m_dialogs.newExtensionWizard->exec();
+}
 
-void TForm1::New2Click() { m_dialogs.newFileTypeDialog->exec(); }
+void TForm1::New2Click() {
+  if (!PrefixWritable()) return;
+  m_dialogs.newFileTypeDialog->exec();
+}
 
 void TForm1::ChangeAssociation1Click() {
+  if (!PrefixWritable()) return;
   if (Ext->text().isEmpty()) {
     Message("You must first enter a file extension before changing an association.");
     return;

@@ -67,7 +67,10 @@ class TForm1 : public QMainWindow, public EditedAssociation {
     TFrmChgAss* changeAssociationDialog = nullptr;
     TFrmNewFileType* newFileTypeDialog = nullptr;
   };
-  void AttachDialogs(const Dialogs& dialogs) { m_dialogs = dialogs; }
+  void AttachDialogs(const Dialogs& dialogs) {
+    m_dialogs = dialogs;
+    ShowStore();
+  }
   const Dialogs& AttachedDialogs() const { return m_dialogs; }
 
   // The first command-line argument, applied at the first activation.
@@ -125,6 +128,17 @@ class TForm1 : public QMainWindow, public EditedAssociation {
   void CheckAssociations1Click();
   // Wine's entries, MIME types and defaults on the desktop, removable one by one or all.
   void WineAssociations1Click();
+
+  // The store the window works on (MainStore.cpp): a Wine prefix chosen in a folder box, or
+  // the default store again; the title, the status bar and the desktop commands follow it.
+  void OpenWinePrefix1Click();
+  void OpenDefaultStore1Click();
+  void ShowStore();
+  // False, after a box that says why and what to do, when the open Wine prefix cannot be
+  // written now (its wineserver runs); a write command then changes nothing.
+  bool PrefixWritable();
+  // " --prefix DIR" for the registry editor while a Wine prefix is open, else nothing.
+  QString StoreArguments() const;
 
   // The status bar's one simple text.
   void SetStatus(const QString& text) override;
@@ -196,6 +210,8 @@ class TForm1 : public QMainWindow, public EditedAssociation {
   QAction* RemoveDesktopChanges1;
   QAction* CheckAssociations1;
   QAction* WineAssociations1;
+  QAction* OpenWinePrefix1;
+  QAction* OpenDefaultStore1;
   QMenu* Help1;
   QAction* Help2;
   QAction* HelpontheWeb1;

@@ -9,6 +9,7 @@
 
 #include "app/Backups.h"
 #include "app/Main.h"
+#include "app/StoreChoice.h"
 #include "dialogs/CheckAssociations.h"
 #include "dialogs/Settings.h"
 #include "dialogs/WineAssociations.h"
@@ -82,7 +83,8 @@ DesktopApplier MakeDesktopApplier() {
 }  // namespace
 
 void TForm1::AssociationsChanged(const QStringList& extensions, const QString& fileType) {
-  if (!TForm2::DesktopApplyOn()) return;
+  // The desktop follows Kestrova's own store only: a Wine prefix's associations are Wine's.
+  if (!OpenedPrefix().empty() || !TForm2::DesktopApplyOn()) return;
   DesktopApplier applier = MakeDesktopApplier();
   QStringList exts;
   for (const QString& ext : extensions) {
@@ -142,6 +144,7 @@ void TForm1::RebuildDesktop(bool mime, bool applications) {
 }
 
 void TForm1::Image1Click() {
+  if (!PrefixWritable()) return;
   if (!ShowsFileType("changing the icon")) return;
   PickIconDialog& dialog = IconDlg(*this);
   dialog.FileName = State.CurrentIconFile;
@@ -192,7 +195,9 @@ void TForm1::WebHelpBExecute() {
 
 void TForm1::RegEditBExecute() {
   Starter->SetText(ProcessLauncher::kCommand, "Regedit.exe");
+  Starter->SetText(1, StoreArguments().trimmed());
   Starter->Start();
+  Starter->SetText(1, QString());
 }
 
 void TForm1::Help2Click() {
@@ -221,6 +226,11 @@ void TForm1::HelpontheWeb1Click() {
 }
 
 void TForm1::ImportFromDesktop1Click() {
+  if (!OpenedPrefix().empty()) {
+    // Disabled on a prefix; a shortcut or a test may still call it.
+    Message(ImportFromDesktop1->toolTip());
+    return;
+  }
   // A refresh may touch any extension or file type: all of the classes go into one backup.
   if (!Backup("desktop-import", layout::RootPath, layout::ClassesRootBackupKey)) return;
   DesktopImportReport report;
@@ -250,6 +260,7 @@ void TForm1::ImportFromDesktop1Click() {
 }
 
 void TForm1::CheckAssociations1Click() {
+  if (!OpenedPrefix().empty()) return;  // disabled on a prefix (see ShowStore)
   CheckAssociationsDialog::Services services;
   services.programs = [] { return std::make_unique<DesktopProgramResolver>(); };
   services.files = [icons = AcquireIconSource()] {

@@ -129,6 +129,15 @@ class DesktopBoxes final : public Boxes {
     if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return {};
     return dialog->selectedFiles().front();
   }
+
+  QString ChooseFolder(QWidget* parent, const QString& title, const QString& initialDir) override {
+    const auto dialog = MakeFileDialog(parent, title, initialDir);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly);
+    dialog->setFilter(dialog->filter() | QDir::Hidden);
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return {};
+    return dialog->selectedFiles().front();
+  }
 };
 
 SeamSlot<Boxes, DesktopBoxes>& Installed() {
@@ -156,6 +165,9 @@ class HoldingBoxes final : public Boxes {
   }
   QString SaveFile(QWidget* parent, const SaveFileRequest& request) override {
     return Installed().Current().SaveFile(parent, request);
+  }
+  QString ChooseFolder(QWidget* parent, const QString& title, const QString& initialDir) override {
+    return Installed().Current().ChooseFolder(parent, title, initialDir);
   }
 };
 

@@ -44,6 +44,12 @@ class Boxes {
   // The path to write to, or the empty text when cancelled; the dialog asks before a file
   // is replaced.
   virtual QString SaveFile(QWidget* parent, const SaveFileRequest& request) = 0;
+  // An existing folder, or the empty text when cancelled. Hidden folders are listed (a Wine
+  // prefix is usually ~/.wine). Boxes that do not offer one answer as if cancelled.
+  virtual QString ChooseFolder(QWidget* /*parent*/, const QString& /*title*/,
+                               const QString& /*initialDir*/) {
+    return {};
+  }
 };
 
 // While one is alive on this thread, message boxes are kept instead of shown, so that a

@@ -20,6 +20,8 @@ constexpr const char* kUsage =
     "       kestrova-regedit --check               list broken associations\n"
     "       kestrova-regedit --check --fix KIND    mend one kind of them (or all), with backups\n"
     "       kestrova-regedit --help | --version\n"
+    "Each of them takes --prefix DIR to work on the Wine prefix DIR (its registry files)\n"
+    "instead of Kestrova's own store; --import-desktop works on Kestrova's own store only.\n"
     "KEY starts with HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS,\n"
     "HKEY_CURRENT_CONFIG, HKCR or HKCU. Exit status: 0 done, 1 imported with skipped lines,\n"
     "2 failed (nothing changed). --check exits 1 when it finds a fault, --fix 2 when a mend\n"

@@ -18,6 +18,7 @@
 
 #include "platform/Boxes.h"
 #include "platform/SqliteStore.h"
+#include "platform/WinePrefixStore.h"
 #include "regfile/RegExporter.h"
 #include "tools/RegeditCommand.h"
 #include "tools/ValueText.h"
@@ -312,15 +313,31 @@ void RegeditWindow::ShowStoreError(const QString& message) {
   m_showingError = false;
 }
 
-int RunRegeditWindow(int& argc, char** argv) {
+int RunRegeditWindow(int& argc, char** argv, const std::string& prefix) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("kestrova-regedit"));
   std::shared_ptr<RegistryEngine> engine;
   std::unique_ptr<RegeditWindow> window;
   try {
-    UseSqliteStore(DefaultStorePath());
+    if (prefix.empty()) {
+      UseSqliteStore(DefaultStorePath());
+    } else {
+      // Nothing is created in a folder that is not a prefix.
+      if (const std::string why = WhyNotWinePrefix(prefix); !why.empty()) {
+        throw StoreOpenError(why);
+      }
+      UseWinePrefix(prefix);
+    }
     engine = AcquireEngine();
     window = std::make_unique<RegeditWindow>(engine);
+    if (!prefix.empty()) {
+      window->setWindowTitle(kTitle + " - Wine prefix " + QString::fromStdString(prefix));
+      // While Wine runs in the prefix the tree shows what its files held when it started.
+      if (!engine->Writable()) {
+        window->ReadOnlyNote->setText(QStringLiteral("Wine is running: the view may be stale."));
+        window->ReadOnlyNote->setToolTip(QString::fromStdString(engine->ReadOnlyReason()));
+      }
+    }
   } catch (const StoreError& e) {
     std::cerr << "kestrova-regedit: " << e.what() << '\n';
     TheBoxes().Message(nullptr, kTitle, QString::fromUtf8(e.what()), Boxes::Icon::Error);

@@ -77,8 +77,9 @@ class RegeditWindow : public QMainWindow {
   bool m_showingError = false;
 };
 
-// Runs the window against the store kestrova-regedit finds: the QApplication, the store's
-// open (a failure shown in a box and on standard error, status 2), the event loop.
-int RunRegeditWindow(int& argc, char** argv);
+// Runs the window against the store kestrova-regedit finds, or the Wine prefix at `prefix`
+// when one is given: the QApplication, the store's open (a failure, or a folder that is not
+// a prefix, shown in a box and on standard error, status 2), the event loop.
+int RunRegeditWindow(int& argc, char** argv, const std::string& prefix = {});
 
 }  // namespace kestrova

@@ -4,9 +4,12 @@
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "platform/SqliteStore.h"
+#include "platform/WinePrefixStore.h"
 #include "tools/RegeditCommand.h"
 #if KESTROVA_REGEDIT_WINDOW
 #include "tools/RegeditWindow.h"
@@ -20,6 +23,36 @@
 #include "regfile/RegKeyBackup.h"
 #include "tools/CheckCommand.h"
 #endif
+
+namespace {
+
+enum class PrefixArgument { None, Missing, Given };
+
+// Takes "--prefix DIR" (or "--prefix=DIR") out of args, wherever it stands, so that the
+// rest reads as it does for the default store. DIR becomes absolute.
+PrefixArgument TakePrefix(std::vector<std::string>& args, std::string& prefix) {
+  for (auto it = args.begin(); it != args.end(); ++it) {
+    if (*it == "--prefix") {
+      if (std::next(it) == args.end()) return PrefixArgument::Missing;
+      prefix = *std::next(it);
+      args.erase(it, std::next(it, 2));
+    } else if (it->starts_with("--prefix=")) {
+      prefix = it->substr(std::string_view("--prefix=").size());
+      args.erase(it);
+    } else {
+      continue;
+    }
+    if (prefix.empty()) return PrefixArgument::Missing;
+    std::error_code error;
+    const auto absolute = std::filesystem::absolute(prefix, error);
+    if (!error) prefix = absolute.lexically_normal().string();
+    while (prefix.size() > 1 && prefix.back() == '/') prefix.pop_back();
+    return PrefixArgument::Given;
+  }
+  return PrefixArgument::None;
+}
+
+}  // namespace
 
 #if KESTROVA_REGEDIT_CHECK
 namespace {
@@ -64,12 +97,43 @@ int RunCheckHere(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  std::string prefix;
+  switch (TakePrefix(args, prefix)) {
+    case PrefixArgument::None:
+      break;
+    case PrefixArgument::Missing:
+      std::cerr << "kestrova-regedit: --prefix needs a folder\n";
+      return kestrova::kExitFailed;
+    case PrefixArgument::Given:
+      if (const std::string why = kestrova::WhyNotWinePrefix(prefix); !why.empty()) {
+        // Said before anything else is looked at, and nothing is created in the folder.
+        std::cerr << "kestrova-regedit: " << why << '\n';
+        return kestrova::kExitFailed;
+      }
+      break;
+  }
 #if KESTROVA_REGEDIT_WINDOW
   // Only the window needs a display; /e and /s never create the application object.
-  if (args.empty()) return kestrova::RunRegeditWindow(argc, argv);
+  if (args.empty()) return kestrova::RunRegeditWindow(argc, argv, prefix);
 #endif
   try {
-    kestrova::UseSqliteStore(kestrova::DefaultStorePath());
+    if (prefix.empty()) {
+      kestrova::UseSqliteStore(kestrova::DefaultStorePath());
+    } else {
+      if (std::find(args.begin(), args.end(), "--import-desktop") != args.end()) {
+        std::cerr << "kestrova-regedit: --import-desktop fills Kestrova's own store only, "
+                     "never a Wine prefix\n";
+        return kestrova::kExitFailed;
+      }
+      // The check finds programs the way Linux starts them: every Windows program a
+      // prefix's commands name would be "missing", and --fix would remove the actions.
+      if (std::find(args.begin(), args.end(), "--check") != args.end()) {
+        std::cerr << "kestrova-regedit: --check judges commands as Linux programs and does "
+                     "not look at a Wine prefix\n";
+        return kestrova::kExitFailed;
+      }
+      kestrova::UseWinePrefix(prefix);
+    }
 #if KESTROVA_REGEDIT_CHECK
     if (std::find(args.begin(), args.end(), "--check") != args.end()) return RunCheckHere(args);
 #endif

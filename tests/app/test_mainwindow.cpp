@@ -122,9 +122,11 @@ TEST_F(MainWindowTest, MenusAndActions) {
   EXPECT_EQ(MenuTexts(f.File1),
             (QStringList{"&New", "&Save", "&Delete", "&Change Association", "-", "E&xit"}));
   EXPECT_EQ(MenuTexts(f.FileType1), (QStringList{"&New", "&Delete", "&Edit Flags"}));
-  EXPECT_EQ(MenuTexts(f.ools1), (QStringList{"E&xtension Details", "Registry Editor", "&Settings",
-                                             "&Import from Desktop", "Remove &Desktop Changes",
-                                             "&Check Associations", "&Wine's Associations"}));
+  EXPECT_EQ(
+      MenuTexts(f.ools1),
+      (QStringList{"E&xtension Details", "Registry Editor", "&Settings", "&Import from Desktop",
+                   "Remove &Desktop Changes", "&Check Associations", "&Wine's Associations", "-",
+                   "Open Wine &Prefix...", "Open Kestrova's &Own Store"}));
   EXPECT_EQ(MenuTexts(f.Help1), (QStringList{"Kestrova Help", "Online Help", "-", "&About"}));
   EXPECT_EQ(MenuTexts(f.PopUp), (QStringList{"&New", "&Delete", "-", "&Set Default"}));
   EXPECT_EQ(f.ExtensionDetails1->toolTip(), "Reference");
