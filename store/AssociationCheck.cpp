@@ -536,6 +536,16 @@ bool AssociationMender::Back(const std::string& name, const std::string& key, bo
   return true;
 }
 
+bool AssociationMender::BackUpAndRemove(const std::string& name, const std::string& backupKey,
+                                        const std::string& path, std::string* reason) {
+  if (!KeyAt(m_engine, path)) return false;
+  if (!Back(name, backupKey, true, reason)) return false;
+  EngineTransaction write(m_engine, true);
+  DeleteKeyAt(m_engine, path);
+  write.Commit();
+  return true;
+}
+
 bool AssociationMender::Mend(const Finding& f, std::string* done) {
   if (IsDesktopKind(f.kind)) {
     if (m_desktop) return m_desktop->Mend(f, done);
@@ -549,22 +559,16 @@ bool AssociationMender::Mend(const Finding& f, std::string* done) {
         *done = "nothing to mend: " + f.subject + " is information only";
         return false;
       case CheckKind::DanglingExtension: {
-        const std::string path = layout::ExtKey(f.extension);
-        if (!KeyAt(m_engine, path)) break;
-        if (!Back("." + f.extension, layout::ExtBackupKey(f.extension), true, &reason)) break;
-        EngineTransaction write(m_engine, true);
-        DeleteKeyAt(m_engine, path);
-        write.Commit();
+        if (!BackUpAndRemove("." + f.extension, layout::ExtBackupKey(f.extension),
+                             layout::ExtKey(f.extension), &reason))
+          break;
         *done = "removed the extension ." + f.extension;
         return true;
       }
       case CheckKind::MissingProgram: {
-        const std::string path = layout::VerbKey(f.progId, f.verb);
-        if (!KeyAt(m_engine, path)) break;
-        if (!Back(f.progId, layout::ProgIdBackupKey(f.progId), true, &reason)) break;
-        EngineTransaction write(m_engine, true);
-        DeleteKeyAt(m_engine, path);
-        write.Commit();
+        if (!BackUpAndRemove(f.progId, layout::ProgIdBackupKey(f.progId),
+                             layout::VerbKey(f.progId, f.verb), &reason))
+          break;
         *done = "removed the action " + f.subject;
         return true;
       }
@@ -579,12 +583,9 @@ bool AssociationMender::Mend(const Finding& f, std::string* done) {
         return true;
       }
       case CheckKind::BrokenIcon: {
-        const std::string path = layout::DefaultIconKey(f.progId);
-        if (!KeyAt(m_engine, path)) break;
-        if (!Back(f.progId, layout::ProgIdBackupKey(f.progId), true, &reason)) break;
-        EngineTransaction write(m_engine, true);
-        DeleteKeyAt(m_engine, path);
-        write.Commit();
+        if (!BackUpAndRemove(f.progId, layout::ProgIdBackupKey(f.progId),
+                             layout::DefaultIconKey(f.progId), &reason))
+          break;
         *done = "set the stock icon for " + f.progId;
         return true;
       }

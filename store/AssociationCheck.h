@@ -162,6 +162,10 @@ class AssociationMender {
 
  private:
   bool Back(const std::string& name, const std::string& key, bool exists, std::string* reason);
+  // Backs up `name` (its `backupKey`), then removes the key at `path`; false, with nothing
+  // changed, when the key is gone or the backup failed.
+  bool BackUpAndRemove(const std::string& name, const std::string& backupKey,
+                       const std::string& path, std::string* reason);
 
   RegistryEngine& m_engine;
   KeyBackup& m_backup;
