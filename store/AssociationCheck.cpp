@@ -1,5 +1,6 @@
 #include "store/AssociationCheck.h"
 
+#include <array>
 #include <map>
 #include <optional>
 #include <unordered_map>
@@ -7,6 +8,7 @@
 
 #include "store/AssocLayout.h"
 #include "store/IconLookup.h"
+#include "store/MemoryAdvice.h"
 
 namespace kestrova {
 namespace {
@@ -120,6 +122,70 @@ struct Extension {
   std::string contentType;
 };
 
+// A store finding noted during the walk and put into words at its end, when all are counted:
+// each Finding is then built once, in its place, and a big store's many findings are not
+// moved from group to group. The pointers name strings that live until the walk ends.
+struct Noted {
+  CheckKind kind = CheckKind::DanglingExtension;
+  const std::string* name = nullptr;    // the extension (without its dot) or the file type
+  const std::string* detail = nullptr;  // the file type or content type named, or the words
+  const std::string* other = nullptr;   // where the MIME database gives the content type
+  std::string action;                   // the action, or the default action as given
+};
+
+void Fill(Finding& f, const Noted& n) {
+  f.kind = n.kind;
+  switch (n.kind) {
+    case CheckKind::DanglingExtension:
+      f.subject = "." + *n.name;
+      f.problem = "names the file type " + Quoted(*n.detail) + ", which does not exist";
+      f.mend = "remove the extension";
+      f.extension = *n.name;
+      return;
+    case CheckKind::UnusedFileType:
+      f.subject = *n.name;
+      f.problem = "no extension names this file type";
+      f.progId = *n.name;
+      return;
+    case CheckKind::MissingProgram:
+      f.subject = layout::VerbKey(*n.name, n.action).substr(1);
+      f.problem = *n.detail;
+      f.mend = "remove the action";
+      f.progId = *n.name;
+      f.verb = n.action;
+      return;
+    case CheckKind::BadDefaultAction:
+      f.subject = *n.name;
+      f.problem = "the default action " + Quoted(n.action) + " is not one of its actions";
+      f.mend = "reset the default action";
+      f.progId = *n.name;
+      return;
+    case CheckKind::BrokenIcon:
+      f.subject = *n.name;
+      f.problem = *n.detail;
+      f.mend = "use the stock icon";
+      f.progId = *n.name;
+      return;
+    case CheckKind::UnknownContentType:
+      f.subject = "." + *n.name;
+      if (n.other) {
+        f.problem = "the MIME database gives the content type " + Quoted(*n.detail) + " to " +
+                    Quoted(*n.other) + ", which does not have it";
+        f.mend = "give " + Quoted(*n.detail) + " to ." + *n.name + " in the MIME database";
+      } else {
+        f.problem = "the MIME database does not know the content type " + Quoted(*n.detail);
+        f.mend = "add " + Quoted(*n.detail) + " to the MIME database for ." + *n.name;
+      }
+      f.extension = *n.name;
+      f.contentType = *n.detail;
+      return;
+    case CheckKind::StaleDesktopDefault:
+    case CheckKind::UnusedDesktopEntry:
+    case CheckKind::WineLeftover:
+      return;  // the desktop's, noted elsewhere
+  }
+}
+
 class Checker {
  public:
   Checker(RegistryEngine& engine, ProgramResolver& programs, CheckFiles& files,
@@ -155,11 +221,7 @@ class Checker {
       // stands, and so do we only for plain names.
       if (ext.progId.find('\\') != std::string::npos) continue;
       if (!layout::IsFileTypeName(ext.progId) || !rootIndex.Find(ext.progId)) {
-        Finding f = Make(CheckKind::DanglingExtension, "." + ext.name,
-                         "names the file type " + Quoted(ext.progId) + ", which does not exist",
-                         "remove the extension");
-        f.extension = ext.name;
-        Add(std::move(f));
+        Note({CheckKind::DanglingExtension, &ext.name, &ext.progId, nullptr, {}});
       }
     }
 
@@ -175,15 +237,21 @@ class Checker {
     Tick(1);
     read.Commit();
 
+    size_t count = 0;
+    for (const auto& group : m_noted) count += group.size();
     std::vector<Finding> findings;
+    findings.reserve(count);
+    // A big store's findings take tens of megabytes, filled at once.
+    AdviseLargeBuffer(findings.data(), count * sizeof(Finding));
     for (CheckKind kind : kAllCheckKinds) {
-      for (Finding& f : m_found[kind]) findings.push_back(std::move(f));
+      for (const Noted& noted : m_noted[Index(kind)]) Fill(findings.emplace_back(), noted);
     }
     return findings;
   }
 
  private:
-  void Add(Finding finding) { m_found[finding.kind].push_back(std::move(finding)); }
+  static size_t Index(CheckKind kind) { return static_cast<size_t>(kind); }
+  void Note(Noted noted) { m_noted[Index(noted.kind)].push_back(std::move(noted)); }
 
   void Tick(double fraction) {
     if (!m_progress) return;
@@ -211,12 +279,7 @@ class Checker {
     // Keys of the root that have neither actions nor an icon (CLSID, MIME, ...) are not
     // file types of ours.
     if (!shell && !icon) return;
-    if (!named) {
-      Finding f =
-          Make(CheckKind::UnusedFileType, type.name, "no extension names this file type", "");
-      f.progId = type.name;
-      Add(std::move(f));
-    }
+    if (!named) Note({CheckKind::UnusedFileType, &type.name, nullptr, nullptr, {}});
     if (shell) CheckActions(type.name, *shell);
     if (icon) CheckIcon(type.name, *icon);
   }
@@ -230,19 +293,11 @@ class Checker {
       if (!command) continue;
       const std::string line = DefaultText(m_engine, *command);
       if (line.empty()) continue;
+      // Most commands share a few programs: each command line is resolved once.
       auto [it, fresh] = m_resolved.try_emplace(line);
-      if (fresh) it->second.state = m_programs.Resolve(line, &it->second.program);
-      const Resolved& resolved = it->second;
-      if (resolved.state != ProgramState::Missing && resolved.state != ProgramState::NotExecutable)
-        continue;
-      const std::string why = resolved.state == ProgramState::Missing
-                                  ? "the program " + Quoted(resolved.program) + " does not exist"
-                                  : "the program " + Quoted(resolved.program) + " cannot be run";
-      Finding f = Make(CheckKind::MissingProgram, layout::VerbKey(progId, verb.name).substr(1), why,
-                       "remove the action");
-      f.progId = progId;
-      f.verb = verb.name;
-      Add(std::move(f));
+      if (fresh) it->second = ProgramProblem(line);
+      if (it->second.empty()) continue;
+      Note({CheckKind::MissingProgram, &progId, &it->second, nullptr, verb.name});
     }
     if (defaultAction.empty()) return;
     // The shell takes a list of actions, separated by commas, and starts the first present.
@@ -256,39 +311,49 @@ class Checker {
       if (!name.empty() && FindIn(m_engine, shell, verbs, name)) return;
       begin = end + 1;
     }
-    Finding f = Make(CheckKind::BadDefaultAction, progId,
-                     "the default action " + Quoted(defaultAction) + " is not one of its actions",
-                     "reset the default action");
-    f.progId = progId;
-    Add(std::move(f));
+    Note({CheckKind::BadDefaultAction, &progId, nullptr, nullptr, defaultAction});
   }
 
   void CheckIcon(const std::string& progId, KeyRef icon) {
     const std::string text = DefaultText(m_engine, icon);
     if (text.empty()) return;
+    auto [it, fresh] = m_iconProblems.try_emplace(text);
+    if (fresh) it->second = IconProblem(text);
+    if (!it->second.empty()) Note({CheckKind::BrokenIcon, &progId, &it->second, nullptr, {}});
+  }
+
+  // What is wrong with a "DefaultIcon" text; empty when nothing is, or nothing can be told.
+  std::string IconProblem(const std::string& text) {
     const IconLocation location = ParseDefaultIcon(text);
     // "%1": each file is its own icon, which only the file itself can tell.
-    if (location.file.empty() || location.file.starts_with("%1")) return;
+    if (location.file.empty() || location.file.starts_with("%1")) return {};
     // A bare name is an icon of the desktop's theme, which only a running desktop knows.
-    if (location.file.find_first_of("/\\") == std::string::npos) return;
+    if (location.file.find_first_of("/\\") == std::string::npos) return {};
     auto [it, fresh] = m_icons.try_emplace(location.file, -1);
     if (fresh && m_files.Exists(location.file)) it->second = m_files.IconCount(location.file);
     const int count = it->second;
-    std::string why;
-    if (count < 0) {
-      why = "the icon file " + Quoted(location.file) + " does not exist";
-    } else if (count == 0) {
-      why = "the icon file " + Quoted(location.file) + " holds no icons";
-    } else if (location.index >= count) {
-      why = "the icon file " + Quoted(location.file) + " holds " + std::to_string(count) +
-            (count == 1 ? " icon" : " icons") + ", not one at index " +
-            std::to_string(location.index);
-    }
+    if (count < 0) return "the icon file " + Quoted(location.file) + " does not exist";
+    if (count == 0) return "the icon file " + Quoted(location.file) + " holds no icons";
     // A negative index names a resource of a program, which the count does not cover.
-    if (why.empty()) return;
-    Finding f = Make(CheckKind::BrokenIcon, progId, why, "use the stock icon");
-    f.progId = progId;
-    Add(std::move(f));
+    if (location.index < count) return {};
+    return "the icon file " + Quoted(location.file) + " holds " + std::to_string(count) +
+           (count == 1 ? " icon" : " icons") + ", not one at index " +
+           std::to_string(location.index);
+  }
+
+  // What is wrong with the program a command line starts; empty when nothing is.
+  std::string ProgramProblem(const std::string& line) {
+    std::string program;
+    switch (m_programs.Resolve(line, &program)) {
+      case ProgramState::Missing:
+        return "the program " + Quoted(program) + " does not exist";
+      case ProgramState::NotExecutable:
+        return "the program " + Quoted(program) + " cannot be run";
+      case ProgramState::Found:
+      case ProgramState::NotChecked:
+        break;
+    }
+    return {};
   }
 
   void CheckContentTypes(const ChildIndex& rootIndex, const std::vector<Extension>& extensions,
@@ -311,21 +376,14 @@ class Checker {
     }
     std::optional<ChildIndex> types;
     if (database) types.emplace(m_engine, *database);
-    std::unordered_map<std::string, std::string> extensionOf;
     for (const Extension& ext : extensions) {
       if (ext.contentType.empty()) continue;
       const auto entry = types ? types->Find(ext.contentType) : std::nullopt;
       if (!entry) {
-        Finding f =
-            Make(CheckKind::UnknownContentType, "." + ext.name,
-                 "the MIME database does not know the content type " + Quoted(ext.contentType),
-                 "add " + Quoted(ext.contentType) + " to the MIME database for ." + ext.name);
-        f.extension = ext.name;
-        f.contentType = ext.contentType;
-        Add(std::move(f));
+        Note({CheckKind::UnknownContentType, &ext.name, &ext.contentType, nullptr, {}});
         continue;
       }
-      auto [it, fresh] = extensionOf.try_emplace(Fold(ext.contentType));
+      auto [it, fresh] = m_extensionOf.try_emplace(Fold(ext.contentType));
       if (fresh) {
         const auto value = m_engine.GetValue(*entry, layout::ExtensionName);
         if (value) it->second = TextOf(*value);
@@ -340,31 +398,22 @@ class Checker {
           continue;
         }
       }
-      Finding f =
-          Make(CheckKind::UnknownContentType, "." + ext.name,
-               "the MIME database gives the content type " + Quoted(ext.contentType) + " to " +
-                   Quoted(named) + ", which does not have it",
-               "give " + Quoted(ext.contentType) + " to ." + ext.name + " in the MIME database");
-      f.extension = ext.name;
-      f.contentType = ext.contentType;
-      Add(std::move(f));
+      Note({CheckKind::UnknownContentType, &ext.name, &ext.contentType, &named, {}});
     }
   }
-
-  struct Resolved {
-    ProgramState state = ProgramState::NotChecked;
-    std::string program;
-  };
 
   RegistryEngine& m_engine;
   ProgramResolver& m_programs;
   CheckFiles& m_files;
   const std::function<void(double)>& m_progress;
   int m_lastStep = -1;
-  std::map<CheckKind, std::vector<Finding>> m_found;
+  std::array<std::vector<Noted>, std::size(kAllCheckKinds)> m_noted;
   std::vector<ChildKey> m_parts;  // reused: a file type's children
-  std::unordered_map<std::string, Resolved> m_resolved;
-  std::unordered_map<std::string, int> m_icons;
+  // Node-based maps: the words noted findings point to stay where they are.
+  std::unordered_map<std::string, std::string> m_resolved;      // by command line
+  std::unordered_map<std::string, int> m_icons;                 // icons in a file
+  std::unordered_map<std::string, std::string> m_iconProblems;  // by DefaultIcon text
+  std::unordered_map<std::string, std::string> m_extensionOf;   // by folded content type
 };
 
 // The desktop's kinds, from the facts the probe read.
