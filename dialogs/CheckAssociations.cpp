@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <array>
 #include <set>
 
 #include "platform/Boxes.h"
@@ -122,28 +123,33 @@ bool CheckAssociationsDialog::CheckAgain() {
 
 void CheckAssociationsDialog::Fill() {
   m_tree->clear();
+  // The rows are made away from the view and handed to it in one go: a big store's hundred
+  // thousand findings, announced to the view one by one, froze the window for a second.
+  std::array<QList<QTreeWidgetItem*>, std::size(kAllCheckKinds)> rows;
+  for (size_t i = 0; i < m_findings.size(); ++i) {
+    const Finding& f = m_findings[i];
+    auto* item = new QTreeWidgetItem({Q(f.subject), Q(f.problem), Q(f.mend)});
+    item->setData(0, kIndexRole, static_cast<int>(i));
+    if (!IsFault(f.kind)) item->setFlags(item->flags() & ~Qt::ItemIsSelectable);
+    rows[static_cast<size_t>(f.kind)].append(item);
+  }
+  QList<QTreeWidgetItem*> groups;
   int faults = 0;
   for (CheckKind kind : kAllCheckKinds) {
-    QTreeWidgetItem* group = nullptr;
-    int count = 0;
-    for (size_t i = 0; i < m_findings.size(); ++i) {
-      const Finding& f = m_findings[i];
-      if (f.kind != kind) continue;
-      if (!group) {
-        group = new QTreeWidgetItem(m_tree);
-        group->setFirstColumnSpanned(true);
-      }
-      auto* item = new QTreeWidgetItem(group, {Q(f.subject), Q(f.problem), Q(f.mend)});
-      item->setData(0, kIndexRole, static_cast<int>(i));
-      if (!IsFault(kind)) item->setFlags(item->flags() & ~Qt::ItemIsSelectable);
-      ++count;
-    }
-    if (!group) continue;
-    group->setText(0, QString("%1 (%2)").arg(CheckKindCaption(kind)).arg(count));
+    const QList<QTreeWidgetItem*>& items = rows[static_cast<size_t>(kind)];
+    if (items.isEmpty()) continue;
+    auto* group = new QTreeWidgetItem();
+    group->setText(0, QString("%1 (%2)").arg(CheckKindCaption(kind)).arg(items.size()));
     group->setData(0, kIndexRole, -1);
     if (!IsFault(kind)) group->setFlags(group->flags() & ~Qt::ItemIsSelectable);
+    group->addChildren(items);
+    groups.append(group);
+    if (IsFault(kind)) faults += static_cast<int>(items.size());
+  }
+  m_tree->addTopLevelItems(groups);
+  for (QTreeWidgetItem* group : groups) {
+    group->setFirstColumnSpanned(true);
     group->setExpanded(true);
-    if (IsFault(kind)) faults += count;
   }
   m_status->setText(faults == 0 ? QString("No problems found.")
                                 : QString("%1 problem(s) found.").arg(faults));
