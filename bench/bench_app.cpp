@@ -2,14 +2,14 @@
 
 #include <benchmark/benchmark.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QImage>
 #include <QPainter>
-#include <cstdlib>
 
-#include "app/Application.h"
 #include "app/DefaultStore.h"
 #include "app/Startup.h"
+#include "bench/AppBenchMain.h"
 #include "bench/StoreGenerator.h"
 #include "platform/SqliteStore.h"
 #include "store/AssocLayout.h"
@@ -94,11 +94,4 @@ BENCHMARK(BM_StartUp)->Unit(benchmark::kMillisecond);
 }  // namespace
 }  // namespace kestrova::bench
 
-int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  kestrova::KestrovaApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return kestrova::bench::RunWithApplication(argc, argv); }

@@ -9,12 +9,11 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <algorithm>
-#include <cstdlib>
 #include <memory>
 
-#include "app/Application.h"
 #include "app/Main.h"
 #include "app/Startup.h"
+#include "bench/AppBenchMain.h"
 #include "bench/StoreGenerator.h"
 #include "dialogs/chgass.h"
 #include "platform/SqliteStore.h"
@@ -113,11 +112,6 @@ BENCHMARK(BM_ChgAssDropDown)->UseManualTime()->Iterations(20)->Unit(benchmark::k
 }  // namespace kestrova::bench
 
 int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  kestrova::KestrovaApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  kestrova::bench::g_windows.reset();
-  return 0;
+  return kestrova::bench::RunWithApplication(argc, argv,
+                                             [] { kestrova::bench::g_windows.reset(); });
 }

@@ -10,8 +10,8 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "app/Application.h"
 #include "app/Main.h"
+#include "bench/AppBenchMain.h"
 #include "platform/SqliteStore.h"
 #include "store/AssocLayout.h"
 #include "store/AssocStore.h"
@@ -58,11 +58,4 @@ BENCHMARK(BM_DesktopApplyOneChange)->UseManualTime()->Iterations(30)->Unit(bench
 }  // namespace
 }  // namespace kestrova::bench
 
-int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  kestrova::KestrovaApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return kestrova::bench::RunWithApplication(argc, argv); }

@@ -20,10 +20,10 @@
 #include <fstream>
 #include <string>
 
-#include "app/Application.h"
 #include "app/Main.h"
 #include "app/Startup.h"
 #include "app/StoreChoice.h"
+#include "bench/AppBenchMain.h"
 #include "platform/Opener.h"
 #include "platform/WinePrefixStore.h"
 
@@ -210,11 +210,4 @@ BENCHMARK(BM_WineRegQueryPeer)->Unit(benchmark::kMillisecond)->Iterations(5);
 }  // namespace
 }  // namespace kestrova::bench
 
-int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  kestrova::KestrovaApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return kestrova::bench::RunWithApplication(argc, argv); }

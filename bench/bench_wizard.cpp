@@ -7,14 +7,13 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <memory>
 
-#include "app/Application.h"
 #include "app/Main.h"
 #include "app/Startup.h"
+#include "bench/AppBenchMain.h"
 #include "bench/StoreGenerator.h"
 #include "dialogs/NewWiz.h"
 #include "platform/SqliteStore.h"
@@ -147,11 +146,6 @@ BENCHMARK(BM_WizardLongestUiStep50k)->UseManualTime()->Iterations(5)->Unit(bench
 }  // namespace kestrova::bench
 
 int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  kestrova::KestrovaApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  kestrova::bench::g_windows.clear();
-  return 0;
+  return kestrova::bench::RunWithApplication(argc, argv,
+                                             [] { kestrova::bench::g_windows.clear(); });
 }
