@@ -127,6 +127,27 @@ TEST_F(AssociationCheckTest, FindsOneProblemOfEachKindAndNothingElse) {
   EXPECT_EQ(m_programs.calls, 5);
 }
 
+// The store is read in the order its keys were made, but findings come in the order of
+// names: here "zzfile" is made before "aafile", and each has two broken actions.
+TEST_F(AssociationCheckTest, FindingsFollowNamesNotTheOrderKeysWereMade) {
+  Import(
+      "REGEDIT4\r\n\r\n"
+      "[HKEY_CLASSES_ROOT\\zzfile\\shell\\edit\\command]\r\n@=\"/opt/gone/zz\"\r\n"
+      "[HKEY_CLASSES_ROOT\\zzfile\\shell\\open\\command]\r\n@=\"/opt/gone/zz\"\r\n"
+      "[HKEY_CLASSES_ROOT\\aafile\\shell\\edit\\command]\r\n@=\"/opt/gone/aa\"\r\n"
+      "[HKEY_CLASSES_ROOT\\aafile\\shell\\open\\command]\r\n@=\"/opt/gone/aa\"\r\n");
+  std::vector<std::string> missing;
+  std::vector<std::string> unused;
+  for (const Finding& f : Check()) {
+    if (f.kind == CheckKind::MissingProgram) missing.push_back(f.subject);
+    if (f.kind == CheckKind::UnusedFileType) unused.push_back(f.subject);
+  }
+  EXPECT_EQ(missing, (std::vector<std::string>{"aafile\\Shell\\edit", "aafile\\Shell\\open",
+                                               "brokenfile\\Shell\\open", "zzfile\\Shell\\edit",
+                                               "zzfile\\Shell\\open"}));
+  EXPECT_EQ(unused, (std::vector<std::string>{"aafile", "lonelyfile", "zzfile"}));
+}
+
 TEST_F(AssociationCheckTest, OnlyUnusedFileTypesAreInformation) {
   for (const Finding& f : Check()) {
     EXPECT_EQ(IsFault(f.kind), f.kind != CheckKind::UnusedFileType) << f.subject;
