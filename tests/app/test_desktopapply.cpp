@@ -20,6 +20,7 @@
 #include "store/AssocLayout.h"
 #include "tests/app/MainWindowFixture.h"
 #include "tests/support/EventWait.h"
+#include "tests/support/QtFiles.h"
 #include "tests/support/TestDoubles.h"
 
 namespace kestrova::test {
@@ -31,18 +32,6 @@ QString Recorded() { return Home() + "/recorded.txt"; }
 // A program in a folder with a blank, which writes its arguments to a file.
 QString Recorder() { return Home() + "/my tools/record"; }
 QString SystemRecorder() { return Home() + "/sysrecord"; }
-
-void WriteAll(const QString& path, const QByteArray& bytes) {
-  QDir().mkpath(QFileInfo(path).absolutePath());
-  QFile file(path);
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-  file.write(bytes);
-}
-
-QByteArray ReadAll(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(absent)");
-}
 
 QString RunTool(const QString& program, const QStringList& args, const QStringList& extraEnv = {}) {
   QProcess process;

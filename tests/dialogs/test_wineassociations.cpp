@@ -11,18 +11,14 @@
 
 #include "dialogs/WineAssociations.h"
 #include "platform/Boxes.h"
+#include "tests/support/QtFiles.h"
 #include "tests/support/RecordingBoxes.h"
 #include "tests/support/TestStore.h"
 
 namespace kestrova {
 namespace {
 
-void WriteAll(const QString& path, const QByteArray& bytes) {
-  QDir().mkpath(QFileInfo(path).absolutePath());
-  QFile file(path);
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  file.write(bytes);
-}
+using test::WriteAll;
 
 QByteArray WineEntry(const QString& type, const QString& prefix) {
   return ("[Desktop Entry]\nType=Application\nName=Kbq Viewer\nMimeType=" + type +

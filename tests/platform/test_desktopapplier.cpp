@@ -7,22 +7,11 @@
 #include <QFile>
 
 #include "platform/DesktopApply.h"
+#include "tests/support/QtFiles.h"
 #include "tests/support/TestStore.h"
 
 namespace kestrova::test {
 namespace {
-
-QByteArray ReadAll(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(absent)");
-}
-
-void WriteAll(const QString& path, const QByteArray& bytes) {
-  QDir().mkpath(QFileInfo(path).absolutePath());
-  QFile file(path);
-  file.open(QIODevice::WriteOnly);
-  file.write(bytes);
-}
 
 DesktopPlan Own(const std::string& ext, const std::string& type, const std::string& progId) {
   DesktopPlan plan;

@@ -13,22 +13,11 @@
 
 #include "platform/WineDesktopEntries.h"
 #include "tests/support/FakeDesktop.h"
+#include "tests/support/QtFiles.h"
 #include "tests/support/TestStore.h"
 
 namespace kestrova::test {
 namespace {
-
-QByteArray ReadAll(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(absent)");
-}
-
-void WriteAll(const QString& path, const QByteArray& bytes) {
-  QDir().mkpath(QFileInfo(path).absolutePath());
-  QFile file(path);
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-  file.write(bytes);
-}
 
 QByteArray Data(const QString& name) {
   return ReadAll(qEnvironmentVariable("KESTROVA_SOURCE_DIR") + "/tests/platform/data/wine/" + name);
