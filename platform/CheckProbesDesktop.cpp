@@ -34,17 +34,9 @@ QString Q(const std::string& text) { return QString::fromStdString(text); }
 bool IsHidden(const QString& file) {
   QFile in(file);
   if (!in.open(QIODevice::ReadOnly)) return false;
-  bool inEntry = false;
-  for (const QByteArray& raw : in.read(1 << 20).split('\n')) {
-    const QByteArray line = raw.trimmed();
-    if (line.startsWith('[')) {
-      inEntry = line == "[Desktop Entry]";
-    } else if (inEntry && line.startsWith("Hidden")) {
-      const QByteArray rest = line.mid(6).trimmed();
-      if (rest.startsWith('=')) return rest.mid(1).trimmed() == "true";
-    }
-  }
-  return false;
+  const auto keys = DesktopEntryKeys(in.read(1 << 20));
+  const auto hidden = keys.find("Hidden");
+  return hidden != keys.end() && hidden->second == "true";
 }
 
 // An id Kestrova's mends may name as a file: one plain file name.

@@ -45,25 +45,6 @@ QString Unescape(const QString& value) {
   return out;
 }
 
-// The keys of the [Desktop Entry] group, unescaped.
-std::map<QString, QString> EntryKeys(const QByteArray& text) {
-  std::map<QString, QString> keys;
-  bool inEntry = false;
-  for (const QByteArray& raw : text.split('\n')) {
-    const QString line = QString::fromUtf8(raw).trimmed();
-    if (line.startsWith('[')) {
-      inEntry = line == "[Desktop Entry]";
-      continue;
-    }
-    if (!inEntry || line.startsWith('#')) continue;
-    const qsizetype eq = line.indexOf('=');
-    if (eq <= 0) continue;
-    const QString key = line.left(eq).trimmed();
-    if (!keys.contains(key)) keys[key] = Unescape(line.mid(eq + 1).trimmed());
-  }
-  return keys;
-}
-
 // The words of an Exec value by the desktop-entry quoting: double quotes group, and inside
 // them a backslash takes the next character as it is.
 QStringList ExecWords(const QString& exec) {
@@ -121,6 +102,24 @@ bool Remove(const QString& path, QStringList* problems) {
 
 }  // namespace
 
+std::map<QString, QString> DesktopEntryKeys(const QByteArray& text) {
+  std::map<QString, QString> keys;
+  bool inEntry = false;
+  for (const QByteArray& raw : text.split('\n')) {
+    const QString line = QString::fromUtf8(raw).trimmed();
+    if (line.startsWith('[')) {
+      inEntry = line == "[Desktop Entry]";
+      continue;
+    }
+    if (!inEntry || line.startsWith('#')) continue;
+    const qsizetype eq = line.indexOf('=');
+    if (eq <= 0) continue;
+    const QString key = line.left(eq).trimmed();
+    if (!keys.contains(key)) keys[key] = Unescape(line.mid(eq + 1).trimmed());
+  }
+  return keys;
+}
+
 std::optional<WinePrefix> WinePrefixOf(const QString& exec) {
   const QStringList words = ExecWords(exec);
   WinePrefix prefix;
@@ -164,7 +163,7 @@ WineDesktop ReadWineDesktop(const DesktopFolders& folders) {
       desktop.problems << file.fileName() + ": " + file.errorString();
       continue;
     }
-    const auto keys = EntryKeys(file.read(1 << 20));
+    const auto keys = DesktopEntryKeys(file.read(1 << 20));
     const auto exec = keys.find("Exec");
     const auto prefix = exec == keys.end() ? std::nullopt : WinePrefixOf(exec->second);
     // A file of that name that does not start Wine is someone else's.

@@ -5,14 +5,20 @@
 // lines of the user's mimeapps.list that name those entries. Read, and removed on request
 // with a backup copy of every file first.
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <map>
 #include <optional>
 #include <vector>
 
 #include "platform/DesktopApply.h"
 
 namespace kestrova {
+
+// The keys of a desktop entry's [Desktop Entry] group, their values unescaped; the first of
+// a key repeated counts.
+std::map<QString, QString> DesktopEntryKeys(const QByteArray& text);
 
 // The Wine prefix a command line opens files in.
 struct WinePrefix {

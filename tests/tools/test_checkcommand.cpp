@@ -295,6 +295,23 @@ TEST_F(DesktopCheckCommandTest, TheStaleIdGoesAndTheNextApplicationTakesOver) {
             "image/png=kestrova-pngfile.desktop\n");
 }
 
+// An entry the user hid (Hidden=true) is not installed for the desktop; one that only
+// mentions Hidden in a comment or another group is.
+TEST_F(DesktopCheckCommandTest, AHiddenEntryCountsAsNotInstalled) {
+  const std::string apps = m_desk.File("data/applications/");
+  test::WriteFile(apps + "hidden-app.desktop",
+                  "[Desktop Entry]\nType=Application\nName=h\nExec=/bin/true\nHidden = true\n");
+  test::WriteFile(apps + "shown-app.desktop",
+                  "# Hidden=true\n[Desktop Entry]\nType=Application\nName=s\nExec=/bin/true\n"
+                  "[Desktop Action x]\nHidden=true\n");
+  test::WriteFile(m_desk.File("config/mimeapps.list"),
+                  "[Default Applications]\ntext/x-a=hidden-app.desktop\n"
+                  "text/x-b=shown-app.desktop\n");
+  const std::string out = RunDesktop({"--check"}).out;
+  EXPECT_NE(out.find("stale-desktop-default\ttext/x-a\t"), std::string::npos) << out;
+  EXPECT_EQ(out.find("text/x-b"), std::string::npos) << out;
+}
+
 TEST(CheckCommandHelp, HelpNamesTheCheck) {
   std::ostringstream out, err;
   EXPECT_EQ(RunRegedit({"--help"}, out, err), kExitOk);
