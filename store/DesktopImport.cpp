@@ -162,6 +162,20 @@ std::string_view Below(std::string_view full, std::string_view base) {
   return full.substr(std::min(full.size(), base.size() + 1));
 }
 
+const std::vector<std::string> kNoExtensions;
+
+// The extension the content-type database names for a type. The desktop's preferred one may
+// be another type's (".py" is text/x-python's, while text/x-python3 prefers it too); then the
+// first extension the type owns is named, so that the database never gives the type to an
+// extension that does not have it.
+std::string DatabaseExtension(const std::string& preferred, const std::vector<std::string>& owned) {
+  if (owned.empty()) return preferred;
+  for (const std::string& ext : owned) {
+    if (FoldName(ext) == FoldName(preferred)) return preferred;
+  }
+  return owned.front();
+}
+
 class UnitBuilder {
  public:
   explicit UnitBuilder(const DesktopSnapshot& snapshot, DesktopImportReport& report)
@@ -172,24 +186,31 @@ class UnitBuilder {
   void AddMimeType(const DesktopMimeType& type) {
     // A name that cannot be one key (a backslash would address a deeper one) is left out.
     if (!IsValidKeyName(type.name)) return;
-    const std::string typeKey = layout::ContentTypeKey(type.name);
-    if (m_seen.insert(FoldName(typeKey)).second) {
-      Unit unit{typeKey, {}};
-      if (!type.preferredExtension.empty())
-        unit.node.Set(layout::ExtensionName, "." + type.preferredExtension);
-      m_units.push_back(std::move(unit));
-    }
-
     std::vector<std::string> extKeys;
+    std::vector<std::string> owned;
     for (const std::string& ext : type.extensions) {
       if (!IsValidKeyName("." + ext)) continue;
       const std::string extKey = layout::ExtKey(ext);
-      if (!m_seen.count(FoldName(extKey))) extKeys.push_back(extKey);
+      if (m_seen.count(FoldName(extKey))) continue;
+      extKeys.push_back(extKey);
+      owned.push_back(ext);
     }
     const std::string progId = layout::DesktopProgId(type.name);
-    if (extKeys.empty() || !IsValidKeyName(progId)) return;
     const std::string progIdKey = layout::ProgIdKey(progId);
-    if (!m_seen.insert(FoldName(progIdKey)).second) return;
+    const bool writesExtensions =
+        !extKeys.empty() && IsValidKeyName(progId) && !m_seen.count(FoldName(progIdKey));
+
+    const std::string typeKey = layout::ContentTypeKey(type.name);
+    if (m_seen.insert(FoldName(typeKey)).second) {
+      Unit unit{typeKey, {}};
+      const std::string extension =
+          DatabaseExtension(type.preferredExtension, writesExtensions ? owned : kNoExtensions);
+      if (!extension.empty()) unit.node.Set(layout::ExtensionName, "." + extension);
+      m_units.push_back(std::move(unit));
+    }
+
+    if (!writesExtensions) return;
+    m_seen.insert(FoldName(progIdKey));
 
     for (const std::string& extKey : extKeys) {
       m_seen.insert(FoldName(extKey));

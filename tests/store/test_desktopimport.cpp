@@ -105,6 +105,31 @@ TEST(DesktopImport, FillsTheContentTypeDatabase) {
   EXPECT_EQ(ReadValue(layout::ContentTypeKey("text/x-readme"), "Extension"), "(no value)");
 }
 
+// A type whose preferred extension another type owns names one of its own, so that the
+// database never gives it to an extension that has another type; a type with none of its own
+// keeps the preferred one.
+TEST(DesktopImport, TheDatabaseNamesAnExtensionTheTypeOwns) {
+  DesktopSnapshot desktop;
+  DesktopMimeType python;
+  python.name = "text/x-python";
+  python.extensions = {"py"};
+  python.preferredExtension = "py";
+  DesktopMimeType python3;
+  python3.name = "text/x-python3";
+  python3.extensions = {"py3", "pyi"};
+  python3.preferredExtension = "py";
+  DesktopMimeType lonely;
+  lonely.name = "text/x-lonely";
+  lonely.preferredExtension = "py";
+  desktop.mimeTypes = {python, python3, lonely};
+  test::TestStore store;
+  Import(store, desktop);
+  EXPECT_EQ(ReadValue(layout::ContentTypeKey("text/x-python"), "Extension"), ".py");
+  EXPECT_EQ(ReadValue(layout::ContentTypeKey("text/x-python3"), "Extension"), ".py3");
+  EXPECT_EQ(ReadValue(layout::ContentTypeKey("text/x-lonely"), "Extension"), ".py");
+  EXPECT_EQ(ReadValue(layout::ExtKey("pyi"), "Content Type"), "text/x-python3");
+}
+
 TEST(DesktopImport, FileTypeNamesAreStableAndValid) {
   EXPECT_EQ(layout::DesktopProgId("application/pdf"), "Desktop.application.pdf");
   EXPECT_EQ(layout::DesktopProgId("application/vnd.oasis.opendocument.text"),
